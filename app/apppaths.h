@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Where Korvane keeps config.json and its log directory: beside the executable.
+namespace AppPaths {
+
+QString applicationDirectory();
+
+// Tests run the window against a temporary directory instead of the build tree.
+void overrideApplicationDirectory(const QString &directory);
+
+QString configFilePath();
+QString logDirectoryPath();
+
+} // namespace AppPaths

@@ -1,0 +1,6 @@
+#include "devicestatus.h"
+
+QString scanDeviceStatus()
+{
+    return QString(); // filled in with device monitoring
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+
+// Scans the attached boards once and returns the status text shown in the window:
+// "One Maskrom device", "One Loader device", "One invalid device", "Many devices"
+// or empty. Never translated: the Run checks search it.
+QString scanDeviceStatus();

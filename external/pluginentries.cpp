@@ -1,0 +1,7 @@
+#include "pluginentries.h"
+
+PluginEntryTable &pluginEntryTable()
+{
+    static PluginEntryTable table;
+    return table;
+}

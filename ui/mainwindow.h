@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QJsonDocument>
+#include <QLibrary>
+#include <QMainWindow>
+#include <QString>
+
+class QCloseEvent;
+class QLabel;
+class ThreadWorker;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+public slots:
+    void deviceChangedSlot();
+
+private slots:
+    void browseDllClick();
+    void basicRunClick();
+    void middleRunClick();
+    void highRunClick();
+    void browseMiddlePlainClick();
+    void browseHighKeyClick();
+    void browseBasicKeyClick();
+    void on_prepare_action();
+    void on_post_action();
+    void on_update_progress(QString text, bool error);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    bool loadConfig();
+    bool saveConfig();
+    void loadPlugin(QString path);
+
+    Ui::MainWindow *ui;
+    QJsonDocument config;
+    QLibrary library;
+    bool deviceLibraryReady = false;
+    QString logPath;
+    QLabel *statusLabel = nullptr;
+    ThreadWorker *worker = nullptr;
+    qint32 actionRunning = 0;
+};
