@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// A private application directory for one test: config.json, the log directory and
+// the simulated bench (ZVSIM_BENCH) all live in a temporary directory that is removed
+// afterwards, so tests never touch a user's files and can run in parallel.
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+
+    bool isValid() const { return directory.isValid(); }
+    QString applicationDirectory() const { return directory.path(); }
+    QString benchDirectory() const;
+    QString filePath(const QString &name) const { return directory.filePath(name); }
+
+    // Writes a file of the given content into the application directory; returns its path.
+    QString writeFile(const QString &name, const QByteArray &content) const;
+
+private:
+    QTemporaryDir directory;
+    QByteArray previousBench;
+};
