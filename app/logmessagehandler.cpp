@@ -1,5 +1,10 @@
 #include "logmessagehandler.h"
 
+void setLogFileDirectory(const QString &directory)
+{
+    Q_UNUSED(directory);
+}
+
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     Q_UNUSED(type);
