@@ -1,33 +1,138 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "ZVUpgrade_DLL.h"
+#include "apppaths.h"
+#include "devicestatus.h"
+#include "logmessagehandler.h"
+
 #include <QCloseEvent>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QStatusBar>
 
 // Construction, configuration and close handling.
+
+namespace {
+
+const QString logKey = QStringLiteral("LOG");
+const QString dllKey = QStringLiteral("DLL");
+const QString versionKey = QStringLiteral("APP_VERSION");
+
+// Replaces the file only once the new content is complete, so a crash or a full
+// disk leaves the previous configuration, the user's other keys included.
+bool writeFileAtomically(const QString &path, const QByteArray &content)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(content) != content.size())
+        return false;
+    return file.commit();
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+
+    logPath = AppPaths::logDirectoryPath();
+    QDir logDirectory(logPath);
+    if (!logDirectory.exists())
+        logDirectory.mkpath(QStringLiteral("."));
+
+    loadConfig();
+
+    ZV_Settings settings = {};
+    settings.transferRetries = 10;
+    settings.transferTimeoutSeconds = 30;
+    ZV_LogSettings log = {};
+    const bool logEnabled = config.object().value(logKey).toBool();
+    log.enabled = logEnabled ? 1 : 0;
+    // The library may keep this address: logPath stays unchanged for the window's life.
+    log.directory = logEnabled ? logPath.utf16() : nullptr;
+    ZV_Extra extra = {};
+    qDebug() << static_cast<const void *>(log.directory);
+    deviceLibraryReady = ZV_InitializeW(settings, log, extra) != 0;
+
+    statusLabel = new QLabel(ui->statusBar);
+    ui->statusBar->insertPermanentWidget(0, statusLabel, 0);
+
+    const QString pluginPath = config.object().value(dllKey).toString();
+    if (!pluginPath.isEmpty() && QFileInfo::exists(pluginPath))
+        loadPlugin(pluginPath);
+
+    setWindowTitle(windowTitle() + QLatin1Char(' ') + config.object().value(versionKey).toString());
+
+    statusLabel->setText(scanDeviceStatus());
+
+    if (config.object().value(logKey).toBool()) {
+        setLogFileDirectory(logPath);
+        qInstallMessageHandler(logMessageHandler);
+    }
+
+    qDebug() << windowTitle() << "...start";
 }
 
 MainWindow::~MainWindow()
 {
     delete ui;
+    if (deviceLibraryReady)
+        ZV_Uninitialize();
+    delete statusLabel;
 }
 
 bool MainWindow::loadConfig()
 {
-    return false;
+    QFile file(AppPaths::configFilePath());
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "failed to open config.json";
+        return false;
+    }
+    const QString text = QString::fromUtf8(file.readAll());
+    file.close();
+    config = QJsonDocument::fromJson(text.toUtf8());
+    return true;
 }
 
 bool MainWindow::saveConfig()
 {
+    QJsonObject root = config.object();
+    const QString pluginPath = ui->dllEdit->text();
+    if (pluginPath == root.value(dllKey).toString())
+        return true;
+
+    root.insert(dllKey, pluginPath);
+    config.setObject(root);
+    if (!writeFileAtomically(AppPaths::configFilePath(), config.toJson(QJsonDocument::Indented))) {
+        qDebug() << "failed to save config.json";
+        return false;
+    }
     return true;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A launched worker is set before its thread has started and raised actionRunning;
+    // closing in that gap would unload the plug-in under it.
+    if (actionRunning == 1 || worker) {
+        QMessageBox::warning(this, tr("Korvane"), tr("Action is still running,stop quit!"), QMessageBox::Ok,
+                             QMessageBox::NoButton);
+        event->ignore();
+        return;
+    }
+    saveConfig();
+    if (library.isLoaded())
+        library.unload();
     event->accept();
 }

@@ -52,4 +52,7 @@ private:
     QLabel *statusLabel = nullptr;
     ThreadWorker *worker = nullptr;
     qint32 actionRunning = 0;
+
+    // Lets the window's tests put it into the busy states an action would.
+    friend class MainWindowTestAccess;
 };
