@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runaction.h"
+
 #include <QJsonDocument>
 #include <QLibrary>
 #include <QMainWindow>
@@ -43,6 +45,8 @@ private:
     bool loadConfig();
     bool saveConfig();
     void loadPlugin(QString path);
+    void refuseAction(const QString &text);
+    void launchAction(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
 
     Ui::MainWindow *ui;
     QJsonDocument config;
