@@ -1,6 +1,21 @@
 #include "devicestatus.h"
 
+#include "ZVUpgrade_DLL.h"
+
 QString scanDeviceStatus()
 {
-    return QString(); // filled in with device monitoring
+    ZV_DeviceRecord *devices = nullptr;
+    const int32_t count = ZV_ScanDeviceW(&devices);
+    if (count == 1) {
+        // The list belongs to the library and is read right away, never kept.
+        const int32_t state = devices ? devices->bootState : 0;
+        if (state == ZV_BOOT_STATE_MASKROM)
+            return QStringLiteral("One Maskrom device");
+        if (state == ZV_BOOT_STATE_LOADER)
+            return QStringLiteral("One Loader device");
+        return QStringLiteral("One invalid device");
+    }
+    if (count > 1)
+        return QStringLiteral("Many devices");
+    return QString();
 }

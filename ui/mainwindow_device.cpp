@@ -1,6 +1,12 @@
 #include "mainwindow.h"
-#include "ui_mainwindow.h"
 
-// Device status.
+#include "devicestatus.h"
 
-void MainWindow::deviceChangedSlot() {}
+#include <QLabel>
+
+// Device status: every device change rescans the boards and rewrites the label.
+
+void MainWindow::deviceChangedSlot()
+{
+    statusLabel->setText(scanDeviceStatus());
+}
