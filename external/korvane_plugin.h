@@ -55,9 +55,16 @@ enum {
     KORVANE_PROOF_HIGH = 4
 };
 
-/* Parameter names, NUL-terminated UTF-16. */
-static const uint16_t KORVANE_PARAM_PLAINTEXT[] = { 'P', 'L', 'A', 'I', 'N', 'T', 'E', 'X', 'T', 0 };
-static const uint16_t KORVANE_PARAM_AESKEY[] = { 'A', 'E', 'S', 'K', 'E', 'Y', 0 };
+/* Parameter names, NUL-terminated UTF-16. Marked unused so that a C file including
+ * this header without naming both does not warn. */
+#if defined(__GNUC__) || defined(__clang__)
+#  define KORVANE_PLUGIN_MAYBE_UNUSED __attribute__((unused))
+#else
+#  define KORVANE_PLUGIN_MAYBE_UNUSED
+#endif
+static const uint16_t KORVANE_PARAM_PLAINTEXT[] KORVANE_PLUGIN_MAYBE_UNUSED
+    = { 'P', 'L', 'A', 'I', 'N', 'T', 'E', 'X', 'T', 0 };
+static const uint16_t KORVANE_PARAM_AESKEY[] KORVANE_PLUGIN_MAYBE_UNUSED = { 'A', 'E', 'S', 'K', 'E', 'Y', 0 };
 
 /* The nine exports, in the order in which Korvane resolves them. */
 typedef int32_t(KORVANE_PLUGIN_CALL *korvane_getProofLevel_fn)(void);
@@ -93,6 +100,8 @@ KORVANE_PLUGIN_EXPORT int32_t KORVANE_PLUGIN_CALL doHighEncrypt(Buffer_T out);
 #ifdef __cplusplus
 } /* extern "C" */
 static_assert(sizeof(void *) != 8 || sizeof(Buffer_T) == 16, "Buffer_T is 16 bytes on 64-bit");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+_Static_assert(sizeof(void *) != 8 || sizeof(Buffer_T) == 16, "Buffer_T is 16 bytes on 64-bit");
 #endif
 
 #endif /* KORVANE_PLUGIN_H */
