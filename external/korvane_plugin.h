@@ -35,36 +35,34 @@ extern "C" {
 #endif
 
 #if defined(_WIN32)
-#  define KORVANE_PLUGIN_CALL __cdecl
-#  define KORVANE_PLUGIN_EXPORT __declspec(dllexport)
+#define KORVANE_PLUGIN_CALL __cdecl
+#define KORVANE_PLUGIN_EXPORT __declspec(dllexport)
 #else
-#  define KORVANE_PLUGIN_CALL
-#  define KORVANE_PLUGIN_EXPORT __attribute__((visibility("default")))
+#define KORVANE_PLUGIN_CALL
+#define KORVANE_PLUGIN_EXPORT __attribute__((visibility("default")))
 #endif
 
 /* A view of bytes: never owns them. 16 bytes on a 64-bit build. */
-typedef struct Buffer_T {
+typedef struct Buffer_T
+{
     uint8_t *data;
     uint32_t size;
 } Buffer_T;
 
 /* Proof level bits returned by getProofLevel. */
-enum {
-    KORVANE_PROOF_BASIC = 1,
-    KORVANE_PROOF_MIDDLE = 2,
-    KORVANE_PROOF_HIGH = 4
-};
+enum { KORVANE_PROOF_BASIC = 1, KORVANE_PROOF_MIDDLE = 2, KORVANE_PROOF_HIGH = 4 };
 
 /* Parameter names, NUL-terminated UTF-16. Marked unused so that a C file including
  * this header without naming both does not warn. */
 #if defined(__GNUC__) || defined(__clang__)
-#  define KORVANE_PLUGIN_MAYBE_UNUSED __attribute__((unused))
+#define KORVANE_PLUGIN_MAYBE_UNUSED __attribute__((unused))
 #else
-#  define KORVANE_PLUGIN_MAYBE_UNUSED
+#define KORVANE_PLUGIN_MAYBE_UNUSED
 #endif
 static const uint16_t KORVANE_PARAM_PLAINTEXT[] KORVANE_PLUGIN_MAYBE_UNUSED
     = { 'P', 'L', 'A', 'I', 'N', 'T', 'E', 'X', 'T', 0 };
-static const uint16_t KORVANE_PARAM_AESKEY[] KORVANE_PLUGIN_MAYBE_UNUSED = { 'A', 'E', 'S', 'K', 'E', 'Y', 0 };
+static const uint16_t KORVANE_PARAM_AESKEY[] KORVANE_PLUGIN_MAYBE_UNUSED
+    = { 'A', 'E', 'S', 'K', 'E', 'Y', 0 };
 
 /* The nine exports, in the order in which Korvane resolves them. */
 typedef int32_t(KORVANE_PLUGIN_CALL *korvane_getProofLevel_fn)(void);
@@ -79,9 +77,11 @@ typedef int32_t(KORVANE_PLUGIN_CALL *korvane_doHighEncrypt_fn)(Buffer_T out);
 
 #define KORVANE_PLUGIN_EXPORT_COUNT 9
 /* Export names in resolution order. */
-#define KORVANE_PLUGIN_EXPORT_NAMES                                                     \
-    { "getProofLevel", "getErrorCode", "addUintParam", "addBoolParam", "addBufferParam", \
-      "addStringParam", "doBasicEncrypt", "doMiddleEncrypt", "doHighEncrypt" }
+#define KORVANE_PLUGIN_EXPORT_NAMES                                                                          \
+    {                                                                                                        \
+        "getProofLevel", "getErrorCode", "addUintParam", "addBoolParam", "addBufferParam", "addStringParam", \
+            "doBasicEncrypt", "doMiddleEncrypt", "doHighEncrypt"                                             \
+    }
 
 /* A plug-in's own source defines KORVANE_PLUGIN_IMPLEMENTATION before including this
  * header, so that its definitions are checked against these declarations and exported. */

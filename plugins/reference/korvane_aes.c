@@ -59,7 +59,7 @@ static void wipeAll(void)
 
 /* Wipe the key and the copies when the library is unloaded. */
 #if defined(_WIN32)
-#  include <windows.h>
+#include <windows.h>
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     (void)instance;
@@ -86,8 +86,8 @@ static int isName(const uint16_t *name, const char *ascii)
 
 /* Encrypts size bytes from in to out under the current key; one call of EVP per at
  * most INT_MAX bytes, since EVP counts in int. */
-static int cipher(const EVP_CIPHER *type, const unsigned char *iv, const unsigned char *in, unsigned char *out,
-                  uint32_t size)
+static int cipher(const EVP_CIPHER *type, const unsigned char *iv, const unsigned char *in,
+    unsigned char *out, uint32_t size)
 {
     EVP_CIPHER_CTX *context = EVP_CIPHER_CTX_new();
     int ok = context && EVP_EncryptInit_ex(context, type, NULL, key, iv) == 1

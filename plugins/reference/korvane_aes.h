@@ -25,7 +25,9 @@ enum {
 
 /* The initial CTR counter block of doMiddleEncrypt until a "NONCE" is given:
  * "Korvane-CTR-" in ASCII, then a 32-bit big-endian block counter starting at 0. */
-#define KORVANE_AES_DEFAULT_NONCE                                                                          \
-    { 0x4b, 0x6f, 0x72, 0x76, 0x61, 0x6e, 0x65, 0x2d, 0x43, 0x54, 0x52, 0x2d, 0x00, 0x00, 0x00, 0x00 }
+#define KORVANE_AES_DEFAULT_NONCE                                                                            \
+    {                                                                                                        \
+        0x4b, 0x6f, 0x72, 0x76, 0x61, 0x6e, 0x65, 0x2d, 0x43, 0x54, 0x52, 0x2d, 0x00, 0x00, 0x00, 0x00       \
+    }
 
 #endif /* KORVANE_AES_H */

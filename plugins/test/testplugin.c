@@ -122,7 +122,7 @@ int32_t KORVANE_PLUGIN_CALL getProofLevel(void)
     char *end = NULL;
     unsigned long long parsed = text ? strtoull(text, &end, 0) : 0;
     int32_t level = (text && *text && end && *end == '\0') ? (int32_t)(uint32_t)parsed
-                                                          : KORVANE_TEST_PLUGIN_DEFAULT_LEVEL;
+                                                           : KORVANE_TEST_PLUGIN_DEFAULT_LEVEL;
     endEntry(beginEntry("getProofLevel"), level);
     return level;
 }

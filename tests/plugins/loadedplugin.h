@@ -42,7 +42,10 @@ public:
         return addBufferParam(utf16(name), view(bytes));
     }
 
-    static const uint16_t *utf16(const QString &text) { return reinterpret_cast<const uint16_t *>(text.utf16()); }
+    static const uint16_t *utf16(const QString &text)
+    {
+        return reinterpret_cast<const uint16_t *>(text.utf16());
+    }
     static Buffer_T view(QByteArray &bytes)
     {
         return Buffer_T { reinterpret_cast<uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size()) };
@@ -51,8 +54,7 @@ public:
     QLibrary library;
 
 private:
-    template<typename Function>
-    Function resolve(const char *name)
+    template <typename Function> Function resolve(const char *name)
     {
         return reinterpret_cast<Function>(library.resolve(name));
     }

@@ -112,7 +112,8 @@ void TestPluginsTest::journalRecordsEveryCallAndTheOutput()
     QCOMPARE(plugin.addBoolParam(LoadedPlugin::utf16(QStringLiteral("FLAG")), 1), 1);
     // Quotes, backslashes and non-ASCII survive the journal's escaping.
     const QString awkward = QStringLiteral("a\"b\\c \u00e9\u4e2d");
-    QCOMPARE(plugin.addStringParam(LoadedPlugin::utf16(awkward), LoadedPlugin::utf16(QStringLiteral("v"))), 1);
+    QCOMPARE(
+        plugin.addStringParam(LoadedPlugin::utf16(awkward), LoadedPlugin::utf16(QStringLiteral("v"))), 1);
 
     QByteArray data = bytes(100, 3);
     QCOMPARE(plugin.addBuffer(QStringLiteral("PLAINTEXT"), data), 1);
@@ -130,9 +131,9 @@ void TestPluginsTest::journalRecordsEveryCallAndTheOutput()
     bool ok = false;
     const QList<PluginJournalEntry> entries = journal.entries(&ok);
     QVERIFY(ok);
-    const QStringList expectedCalls { "addBufferParam",  "addBufferParam", "doBasicEncrypt", "getErrorCode",
-                                      "addUintParam",    "addBoolParam",   "addStringParam", "addBufferParam",
-                                      "doMiddleEncrypt", "addBufferParam", "doHighEncrypt" };
+    const QStringList expectedCalls { "addBufferParam", "addBufferParam", "doBasicEncrypt", "getErrorCode",
+        "addUintParam", "addBoolParam", "addStringParam", "addBufferParam", "doMiddleEncrypt",
+        "addBufferParam", "doHighEncrypt" };
     QCOMPARE(journal.calls(), expectedCalls);
 
     QCOMPARE(entries.at(0).name, QStringLiteral("PLAINTEXT"));
@@ -188,13 +189,13 @@ void TestPluginsTest::encryptFailsOnRequest()
     {
         korvane_doBasicEncrypt_fn encrypt;
         bool ok;
-    } cases[] = { { plugin.doBasicEncrypt, basicOk },
-                  { plugin.doMiddleEncrypt, middleOk },
-                  { plugin.doHighEncrypt, highOk } };
+    } cases[] = { { plugin.doBasicEncrypt, basicOk }, { plugin.doMiddleEncrypt, middleOk },
+        { plugin.doHighEncrypt, highOk } };
     QList<qint64> expectedResults;
     for (const auto &call : cases) {
         QCOMPARE(call.encrypt(LoadedPlugin::view(out)) != 0, call.ok);
-        QCOMPARE(plugin.getErrorCode(), call.ok ? KORVANE_TEST_PLUGIN_OK : KORVANE_TEST_PLUGIN_FAILED_ON_REQUEST);
+        QCOMPARE(
+            plugin.getErrorCode(), call.ok ? KORVANE_TEST_PLUGIN_OK : KORVANE_TEST_PLUGIN_FAILED_ON_REQUEST);
         expectedResults << (call.ok ? 1 : 0);
     }
 
@@ -237,7 +238,7 @@ void TestPluginsTest::eachMissingExportPluginLacksExactlyItsExport()
         for (const char *name : exports) {
             const bool present = library.resolve(name) != nullptr;
             QVERIFY2(present == (qstrcmp(name, plugin.exportName) != 0),
-                     qPrintable(QStringLiteral("%1 in %2").arg(name, plugin.path)));
+                qPrintable(QStringLiteral("%1 in %2").arg(name, plugin.path)));
         }
         library.unload();
     }
