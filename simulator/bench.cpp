@@ -129,7 +129,7 @@ bool readBoard(const QJsonValue &value, Board &board, QString *error)
 
 QJsonObject boardToJson(const Board &board)
 {
-    QJsonObject object{
+    QJsonObject object {
         { QStringLiteral("id"), board.id },
         { QStringLiteral("state"), board.state },
         { QStringLiteral("cpuId"), QString::fromLatin1(board.cpuId.toHex()) },
@@ -160,7 +160,8 @@ const Board *BenchState::board(const QString &id) const
 bool BenchState::attach(const Board &added, QString *error)
 {
     if (!isValidBoardId(added.id)) {
-        *error = QStringLiteral("invalid board id \"%1\": use letters, digits, '.', '_' and '-'").arg(added.id);
+        *error
+            = QStringLiteral("invalid board id \"%1\": use letters, digits, '.', '_' and '-'").arg(added.id);
         return false;
     }
     if (board(added.id)) {
@@ -173,7 +174,8 @@ bool BenchState::attach(const Board &added, QString *error)
 
 bool BenchState::detach(const QString &id)
 {
-    const auto removed = std::remove_if(boards.begin(), boards.end(), [&](const Board &b) { return b.id == id; });
+    const auto removed
+        = std::remove_if(boards.begin(), boards.end(), [&](const Board &b) { return b.id == id; });
     if (removed == boards.end())
         return false;
     boards.erase(removed, boards.end());
@@ -183,8 +185,8 @@ bool BenchState::detach(const QString &id)
 QStringList boardCalls()
 {
     return { QStringLiteral("ZV_ScanDeviceW"), QStringLiteral("ZV_ReadOtpData"),
-             QStringLiteral("ZV_WriteVendorRpmbData"), QStringLiteral("ZV_WriteProofData"),
-             QStringLiteral("ZV_WriteProofKey") };
+        QStringLiteral("ZV_WriteVendorRpmbData"), QStringLiteral("ZV_WriteProofData"),
+        QStringLiteral("ZV_WriteProofKey") };
 }
 
 bool isValidBoardId(const QString &id)
@@ -326,15 +328,15 @@ bool Bench::save(const BenchState &state, QString *error) const
     QJsonArray boards;
     for (const Board &board : state.boards)
         boards.append(boardToJson(board));
-    QJsonObject object{ { QStringLiteral("initializeFails"), state.initializeFails },
-                        { QStringLiteral("boards"), boards } };
+    QJsonObject object { { QStringLiteral("initializeFails"), state.initializeFails },
+        { QStringLiteral("boards"), boards } };
     if (state.scanCount)
         object.insert(QStringLiteral("scanCount"), *state.scanCount);
     return saveFile(benchFilePath(), QJsonDocument(object).toJson(QJsonDocument::Indented), error);
 }
 
-bool Bench::writeTarget(const QString &boardId, const QString &target, const QByteArray &data,
-                        QString *error) const
+bool Bench::writeTarget(
+    const QString &boardId, const QString &target, const QByteArray &data, QString *error) const
 {
     const QString directory = boardDirectory(boardId);
     if (!isValidBoardId(boardId) || !QDir().mkpath(directory)) {

@@ -77,8 +77,8 @@ public:
     bool load(BenchState &state, QString *error) const;
     bool save(const BenchState &state, QString *error) const;
 
-    bool writeTarget(const QString &boardId, const QString &target, const QByteArray &data,
-                     QString *error) const;
+    bool writeTarget(
+        const QString &boardId, const QString &target, const QByteArray &data, QString *error) const;
     // Null when the board never received anything for this target.
     QByteArray readTarget(const QString &boardId, const QString &target) const;
     // Targets that the board has received, sorted by name.

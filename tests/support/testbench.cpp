@@ -23,8 +23,7 @@ void TestBench::save(const ZvSim::BenchState &state) const
         qFatal("test bench: %s", qPrintable(error));
 }
 
-template<typename Change>
-void TestBench::changeBoard(const QString &id, Change change)
+template <typename Change> void TestBench::changeBoard(const QString &id, Change change)
 {
     ZvSim::BenchState state = load();
     ZvSim::Board *board = state.board(id);

@@ -19,8 +19,8 @@ public:
     explicit TestBench(const QString &directory);
 
     // Without a cpuId the board gets a deterministic 16-byte one (ZvSim::defaultCpuId).
-    void attach(const QString &id, int state = ZvSim::Loader,
-                const std::optional<QByteArray> &cpuId = std::nullopt);
+    void attach(
+        const QString &id, int state = ZvSim::Loader, const std::optional<QByteArray> &cpuId = std::nullopt);
     void detach(const QString &id);
     void setState(const QString &id, int state);
     void setOtp(const QString &id, const QByteArray &raw);
@@ -42,8 +42,7 @@ public:
 private:
     ZvSim::BenchState load() const;
     void save(const ZvSim::BenchState &state) const;
-    template<typename Change>
-    void changeBoard(const QString &id, Change change);
+    template <typename Change> void changeBoard(const QString &id, Change change);
 
     ZvSim::Bench model;
 };
