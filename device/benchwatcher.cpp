@@ -31,14 +31,16 @@ BenchWatcher::BenchWatcher(const QString &benchFilePath, QObject *parent)
 void BenchWatcher::rearm()
 {
     // An atomic replacement leaves the watch on the old file: watch the path afresh.
-    watcher.removePaths(watcher.files());
+    if (!watcher.files().isEmpty())
+        watcher.removePaths(watcher.files());
     if (QFileInfo::exists(filePath))
         watcher.addPath(filePath);
 
-    const QString directory = QFileInfo::exists(directoryPath) ? directoryPath
-                                                                : QFileInfo(directoryPath).absolutePath();
+    const QString directory
+        = QFileInfo::exists(directoryPath) ? directoryPath : QFileInfo(directoryPath).absolutePath();
     if (!watcher.directories().contains(directory)) {
-        watcher.removePaths(watcher.directories());
+        if (!watcher.directories().isEmpty())
+            watcher.removePaths(watcher.directories());
         watcher.addPath(directory);
     }
 }

@@ -43,7 +43,8 @@ bool CDeviceEventFilter::nativeEventFilter(const QByteArray &, void *message, qi
 {
     quint32 code = 0;
     quintptr wParam = 0;
-    if (DeviceNotification::readWindowsMessage(message, &code, &wParam) && isDeviceChangeMessage(code, wParam))
+    if (DeviceNotification::readWindowsMessage(message, &code, &wParam)
+        && isDeviceChangeMessage(code, wParam))
         emit deviceChanged();
     return false;
 }

@@ -8,10 +8,10 @@
 
 // Windows message and event codes, as the device-change notification carries them.
 namespace DeviceMessage {
-constexpr quint32 DeviceChange = 0x0219;        // WM_DEVICECHANGE
-constexpr quintptr DeviceArrival = 0x8000;      // DBT_DEVICEARRIVAL
+constexpr quint32 DeviceChange = 0x0219; // WM_DEVICECHANGE
+constexpr quintptr DeviceArrival = 0x8000; // DBT_DEVICEARRIVAL
 constexpr quintptr DeviceRemoveComplete = 0x8004; // DBT_DEVICEREMOVECOMPLETE
-constexpr quintptr DevNodesChanged = 0x0007;    // DBT_DEVNODES_CHANGED
+constexpr quintptr DevNodesChanged = 0x0007; // DBT_DEVNODES_CHANGED
 } // namespace DeviceMessage
 
 // True for a device-change message announcing an arrival, a completed removal or a

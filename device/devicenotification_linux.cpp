@@ -4,7 +4,6 @@
 #include "udeveventsource.h"
 #include "usbmonitor.h"
 
-
 namespace DeviceNotification {
 
 // One monitor serves every registered window: a second one would report each change

@@ -1,6 +1,5 @@
 #include "devicenotification.h"
 
-#include <QDebug>
 #include <QWindow>
 
 #include <windows.h>
@@ -15,9 +14,8 @@ namespace DeviceNotification {
 void subscribe(CDeviceEventFilter *, QWindow *window)
 {
     // GUID_DEVINTERFACE_USB_DEVICE, spelled out to need no extra header or library.
-    static const GUID usbDeviceInterface = {
-        0xA5DCBF10, 0x6530, 0x11D2, { 0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED }
-    };
+    static const GUID usbDeviceInterface
+        = { 0xA5DCBF10, 0x6530, 0x11D2, { 0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED } };
     DEV_BROADCAST_DEVICEINTERFACE_W filter;
     ZeroMemory(&filter, sizeof(filter));
     filter.dbcc_size = sizeof(filter);
@@ -26,8 +24,8 @@ void subscribe(CDeviceEventFilter *, QWindow *window)
     filter.dbcc_classguid = usbDeviceInterface;
 
     // The handle is never unregistered: the registration ends with the window.
-    if (!RegisterDeviceNotificationW(reinterpret_cast<HWND>(window->winId()), &filter,
-                                     DEVICE_NOTIFY_WINDOW_HANDLE))
+    if (!RegisterDeviceNotificationW(
+            reinterpret_cast<HWND>(window->winId()), &filter, DEVICE_NOTIFY_WINDOW_HANDLE))
         qDebug("failed to register device notification");
 }
 
