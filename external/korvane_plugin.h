@@ -5,25 +5,31 @@
  * plain C names. Korvane refuses a library that lacks any of them, even the ones it
  * never calls. Usable from C (C99 or later) and C++.
  *
- * What Korvane relies on:
+ * What Korvane passes and relies on:
  *  - getProofLevel: bit 0 Basic, bit 1 Middle, bit 2 High; higher bits are ignored.
  *    Called once, on the GUI thread, when the plug-in is loaded.
- *  - addBufferParam(name, value): the buffer is valid only during the call; copy
- *    what you keep. Names are NUL-terminated UTF-16: "PLAINTEXT" and "AESKEY".
- *    Korvane never clears parameters; a later add of the same name replaces it.
- *  - doBasicEncrypt(out): out is Korvane's 16-byte output area; write the encrypted
- *    CPU id into it. Nonzero means success. Only the first CPU-id-length bytes of
- *    the output are written to the board.
- *  - doMiddleEncrypt(out): out is exactly as long as the "PLAINTEXT" given before;
- *    fill all of it. Nonzero means success.
+ *  - addBufferParam(name, value): names are NUL-terminated UTF-16, "PLAINTEXT" and
+ *    "AESKEY". The bytes are valid only during the call: copy what you keep. A count
+ *    may be 0 (an empty data file; a key file that could not be read), and the data
+ *    pointer of an empty buffer may be null. The result is not examined. Korvane
+ *    never clears parameters; what a second add of a name does is the plug-in's
+ *    choice (replacing the first is the obvious one).
+ *  - doBasicEncrypt(out): out is Korvane's 16-byte output area, zeroed; the
+ *    "PLAINTEXT" before it is the CPU id, 0 to 16 bytes. Only the first
+ *    CPU-id-length bytes of the output reach the board. Nonzero means success.
+ *  - doMiddleEncrypt(out): out is exactly as long as the "PLAINTEXT" given before
+ *    (0 included); fill all of it. Nonzero means success.
  *  - All calls but getProofLevel come from one worker thread at a time.
  *
- * Choices of this interface for the exports Korvane does not call:
- *  - getErrorCode: the plug-in's last error, 0 when the last call succeeded;
- *  - addUintParam / addBoolParam / addStringParam: further named parameters, for
- *    plug-ins and hosts that want them; nonzero means accepted;
- *  - doHighEncrypt(out): reserved for a future High Level transform, same shape as
- *    doMiddleEncrypt.
+ * This interface's choices for the exports Korvane resolves but never calls:
+ *  - getErrorCode(): the plug-in's code for the outcome of its last call, 0 after a
+ *    success; the codes are the plug-in's own.
+ *  - addUintParam(name, value) / addBoolParam(name, value: 0 false, else true) /
+ *    addStringParam(name, NUL-terminated UTF-16 value): further named parameters,
+ *    for plug-ins and hosts that want them; nonzero means accepted.
+ *  - doHighEncrypt(out): reserved for a High Level transform, shaped like
+ *    doMiddleEncrypt; nonzero means success.
+ *  All return int32_t; all take their arguments by value.
  */
 #ifndef KORVANE_PLUGIN_H
 #define KORVANE_PLUGIN_H

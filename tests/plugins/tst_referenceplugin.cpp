@@ -262,45 +262,30 @@ void ReferencePluginTest::defaultNonceAndItsReplacement()
     QVERIFY(add(nonceName, QByteArray(reinterpret_cast<const char *>(documented), sizeof documented)));
     QCOMPARE(middle(data), underDefault);
 
+    // A refused nonce keeps the one before.
     QVERIFY(add(nonceName, nistCounterBlock));
-    QVERIFY(middle(data) != underDefault);
-
-    QVERIFY(!add(nonceName, pattern(12)));
-    QCOMPARE(plugin->getErrorCode(), KORVANE_AES_NONCE_SIZE);
     const QByteArray underNist = middle(data);
-    QVERIFY(add(nonceName, nistCounterBlock));
+    QVERIFY(underNist != underDefault);
+    QVERIFY(!add(nonceName, pattern(12)));
     QCOMPARE(middle(data), underNist);
 }
 
 void ReferencePluginTest::parametersAreCopied()
 {
-    const QByteArray cpuId = QByteArray::fromHex("5566778899aabbccddeeff0011");
-    QVERIFY(add(keyName, nistKey));
-    const QByteArray reference = basic(cpuId);
-
-    // The host releases its buffers as soon as the call returns.
-    QByteArray key = pattern(32);
-    QCOMPARE(plugin->addBuffer(keyName, key), 1);
-    QByteArray plain = cpuId;
-    QCOMPARE(plugin->addBuffer(plaintextName, plain), 1);
-    QByteArray out(16, '\0');
-    key.fill('\0');
-    plain.fill('\xee');
-    QCOMPARE(plugin->doBasicEncrypt(LoadedPlugin::view(out)), 1);
-    QVERIFY(out != reference);
-    QVERIFY(add(keyName, pattern(32)));
-    QCOMPARE(basic(cpuId), out);
-
-    QVERIFY(add(keyName, nistKey));
+    // The host releases its buffers as soon as the call returns: spoil them before
+    // encrypting, and the known answer must still come out.
+    QByteArray key = nistKey;
     QByteArray nonce = nistCounterBlock;
+    QByteArray plain = nistPlaintext;
+    QCOMPARE(plugin->addBuffer(keyName, key), 1);
     QCOMPARE(plugin->addBuffer(nonceName, nonce), 1);
-    plain = nistPlaintext;
     QCOMPARE(plugin->addBuffer(plaintextName, plain), 1);
+    key.fill('\0');
     nonce.fill('\0');
     plain.fill('\0');
-    QByteArray middleOut(nistPlaintext.size(), '\0');
-    QCOMPARE(plugin->doMiddleEncrypt(LoadedPlugin::view(middleOut)), 1);
-    QCOMPARE(middleOut, nistCtrCiphertext);
+    QByteArray out(nistPlaintext.size(), '\0');
+    QCOMPARE(plugin->doMiddleEncrypt(LoadedPlugin::view(out)), 1);
+    QCOMPARE(out, nistCtrCiphertext);
 }
 
 void ReferencePluginTest::errorCodes()

@@ -57,10 +57,8 @@ void TestPluginsTest::proofLevelFromEnvironment_data()
     QTest::newRow("unset") << QByteArray() << KORVANE_TEST_PLUGIN_DEFAULT_LEVEL;
     QTest::newRow("empty") << QByteArray("") << KORVANE_TEST_PLUGIN_DEFAULT_LEVEL;
     QTest::newRow("zero") << QByteArray("0") << 0;
-    QTest::newRow("middle only") << QByteArray("2") << 2;
     QTest::newRow("high bits") << QByteArray("0xfffffff8") << int(0xfffffff8u);
     QTest::newRow("all bits") << QByteArray("-1") << -1;
-    QTest::newRow("sign bit and basic") << QByteArray("2147483649") << int(0x80000001u);
     QTest::newRow("not a number") << QByteArray("seven") << KORVANE_TEST_PLUGIN_DEFAULT_LEVEL;
     QTest::newRow("trailing junk") << QByteArray("3x") << KORVANE_TEST_PLUGIN_DEFAULT_LEVEL;
 }
