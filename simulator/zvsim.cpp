@@ -249,16 +249,16 @@ int reset(const Command &command)
     return command.bench.reset(&error) ? Ok : fail(Failed, error);
 }
 
-struct CommandSpec
+struct CommandEntry
 {
     int (*run)(const Command &);
     QString arguments; // usage of the positional arguments
     QList<QCommandLineOption> options;
 };
 
-const QMap<QString, CommandSpec> &commands()
+const QMap<QString, CommandEntry> &commands()
 {
-    static const QMap<QString, CommandSpec> table {
+    static const QMap<QString, CommandEntry> table {
         { QStringLiteral("attach"),
             { attach, QStringLiteral("ID"), { stateOption, cpuIdOption, otpOption } } },
         { QStringLiteral("detach"), { detach, QStringLiteral("ID"), {} } },
@@ -300,8 +300,8 @@ int main(int argc, char *argv[])
         QStringLiteral("dir"));
     parser.addOption(benchOption);
     QSet<QString> commandOptions;
-    for (const CommandSpec &spec : commands()) {
-        for (const QCommandLineOption &option : spec.options) {
+    for (const CommandEntry &entry : commands()) {
+        for (const QCommandLineOption &option : entry.options) {
             if (!commandOptions.contains(option.names().first()))
                 parser.addOption(option);
             commandOptions.insert(option.names().first());
@@ -327,23 +327,23 @@ int main(int argc, char *argv[])
     if (positional.isEmpty())
         return fail(Usage, QStringLiteral("no command given; see zvsim --help"));
     const QString name = positional.takeFirst();
-    const auto spec = commands().constFind(name);
-    if (spec == commands().constEnd())
+    const auto entry = commands().constFind(name);
+    if (entry == commands().constEnd())
         return fail(Usage, QStringLiteral("unknown command \"%1\"; see zvsim --help").arg(name));
 
-    const int expected = spec->arguments.isEmpty() ? 0 : 1;
+    const int expected = entry->arguments.isEmpty() ? 0 : 1;
     if (positional.size() != expected)
-        return fail(Usage, QStringLiteral("usage: zvsim %1 %2").arg(name, spec->arguments).trimmed());
+        return fail(Usage, QStringLiteral("usage: zvsim %1 %2").arg(name, entry->arguments).trimmed());
     for (const QString &given : parser.optionNames()) {
         const bool allowed = given == benchOption.names().first()
-            || std::any_of(spec->options.begin(), spec->options.end(),
+            || std::any_of(entry->options.begin(), entry->options.end(),
                 [&](const QCommandLineOption &option) { return option.names().contains(given); });
         if (!allowed)
             return fail(Usage, QStringLiteral("%1 does not take --%2").arg(name, given));
     }
 
     const Bench bench(parser.isSet(benchOption) ? parser.value(benchOption) : Bench::defaultDirectory());
-    const int exitCode = spec->run({ name, positional, parser, bench });
+    const int exitCode = entry->run({ name, positional, parser, bench });
     out().flush();
     return exitCode;
 }
