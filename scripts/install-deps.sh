@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   libssl-dev libudev-dev
-  xvfb xauth fonts-wqy-zenhei imagemagick
+  xvfb xauth x11-utils fonts-wqy-zenhei imagemagick
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
 )
