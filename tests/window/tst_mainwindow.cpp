@@ -218,6 +218,7 @@ void TestMainWindow::initialStates()
 
     QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(window.size(), QSize(800, 600));
+    QVERIFY(!window.windowIcon().pixmap(QSize(32, 32)).isNull());
     QCOMPARE(window.centralWidget(), child(window, "centralwidget"));
     QCOMPARE(window.statusBar(), child<QStatusBar>(window, "statusBar"));
     QCOMPARE(child(window, "centralwidget")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout")));
