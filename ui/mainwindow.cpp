@@ -127,7 +127,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // closing in that gap would unload the plug-in under it.
     if (actionRunning == 1 || worker) {
         QMessageBox::warning(this, tr("Korvane"), tr("Action is still running,stop quit!"), QMessageBox::Ok,
-                             QMessageBox::NoButton);
+            QMessageBox::NoButton);
         event->ignore();
         return;
     }

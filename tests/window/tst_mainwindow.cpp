@@ -49,8 +49,7 @@ private slots:
 
 namespace {
 
-template<typename T = QWidget>
-T *child(MainWindow &window, const char *name)
+template <typename T = QWidget> T *child(MainWindow &window, const char *name)
 {
     return window.findChild<T *>(QLatin1String(name));
 }
@@ -80,7 +79,8 @@ QString describe(QLayoutItem *item)
         return QStringLiteral("spacer %1x%2 %3 %4")
             .arg(size.width())
             .arg(size.height())
-            .arg(policyName(spacer->sizePolicy().horizontalPolicy()), policyName(spacer->sizePolicy().verticalPolicy()));
+            .arg(policyName(spacer->sizePolicy().horizontalPolicy()),
+                policyName(spacer->sizePolicy().verticalPolicy()));
     }
     return QStringLiteral("?");
 }
@@ -113,40 +113,41 @@ void TestMainWindow::widgetClasses_data()
         const char *className;
         QString parent;
     } rows[] = {
-        {"centralwidget", "QWidget", QStringLiteral("MainWindow")},
-        {"verticalLayout", "QVBoxLayout", central},
-        {"dllLabel", "QLabel", central},
-        {"dllEdit", "QLineEdit", central},
-        {"dllButton", "QPushButton", central},
-        {"basicCheck", "QCheckBox", central},
-        {"middleCheck", "QCheckBox", central},
-        {"highCheck", "QCheckBox", central},
-        {"levelTabWidget", "QTabWidget", central},
-        {"basicTab", "QWidget", pages},
-        {"verticalLayout_2", "QVBoxLayout", QStringLiteral("basicTab")},
-        {"basicStepLabel", "QLabel", QStringLiteral("basicTab")},
-        {"basicKeyButton", "QPushButton", QStringLiteral("basicTab")},
-        {"basicKeyEdit", "QLineEdit", QStringLiteral("basicTab")},
-        {"label", "QLabel", QStringLiteral("basicTab")},
-        {"basicRunButton", "QPushButton", QStringLiteral("basicTab")},
-        {"middleTab", "QWidget", pages},
-        {"verticalLayout_3", "QVBoxLayout", QStringLiteral("middleTab")},
-        {"middleStepLabel", "QLabel", QStringLiteral("middleTab")},
-        {"middlePlainButton", "QPushButton", QStringLiteral("middleTab")},
-        {"middlePlainEdit", "QLineEdit", QStringLiteral("middleTab")},
-        {"middleRunButton", "QPushButton", QStringLiteral("middleTab")},
-        {"highTab", "QWidget", pages},
-        {"verticalLayout_4", "QVBoxLayout", QStringLiteral("highTab")},
-        {"highStepLabel", "QLabel", QStringLiteral("highTab")},
-        {"highKeyButton", "QPushButton", QStringLiteral("highTab")},
-        {"highKeyEdit", "QLineEdit", QStringLiteral("highTab")},
-        {"highKeySpin", "QSpinBox", QStringLiteral("highTab")},
-        {"highRunButton", "QPushButton", QStringLiteral("highTab")},
-        {"outputList", "QListWidget", central},
-        {"statusBar", "QStatusBar", QStringLiteral("MainWindow")},
+        { "centralwidget", "QWidget", QStringLiteral("MainWindow") },
+        { "verticalLayout", "QVBoxLayout", central },
+        { "dllLabel", "QLabel", central },
+        { "dllEdit", "QLineEdit", central },
+        { "dllButton", "QPushButton", central },
+        { "basicCheck", "QCheckBox", central },
+        { "middleCheck", "QCheckBox", central },
+        { "highCheck", "QCheckBox", central },
+        { "levelTabWidget", "QTabWidget", central },
+        { "basicTab", "QWidget", pages },
+        { "verticalLayout_2", "QVBoxLayout", QStringLiteral("basicTab") },
+        { "basicStepLabel", "QLabel", QStringLiteral("basicTab") },
+        { "basicKeyButton", "QPushButton", QStringLiteral("basicTab") },
+        { "basicKeyEdit", "QLineEdit", QStringLiteral("basicTab") },
+        { "label", "QLabel", QStringLiteral("basicTab") },
+        { "basicRunButton", "QPushButton", QStringLiteral("basicTab") },
+        { "middleTab", "QWidget", pages },
+        { "verticalLayout_3", "QVBoxLayout", QStringLiteral("middleTab") },
+        { "middleStepLabel", "QLabel", QStringLiteral("middleTab") },
+        { "middlePlainButton", "QPushButton", QStringLiteral("middleTab") },
+        { "middlePlainEdit", "QLineEdit", QStringLiteral("middleTab") },
+        { "middleRunButton", "QPushButton", QStringLiteral("middleTab") },
+        { "highTab", "QWidget", pages },
+        { "verticalLayout_4", "QVBoxLayout", QStringLiteral("highTab") },
+        { "highStepLabel", "QLabel", QStringLiteral("highTab") },
+        { "highKeyButton", "QPushButton", QStringLiteral("highTab") },
+        { "highKeyEdit", "QLineEdit", QStringLiteral("highTab") },
+        { "highKeySpin", "QSpinBox", QStringLiteral("highTab") },
+        { "highRunButton", "QPushButton", QStringLiteral("highTab") },
+        { "outputList", "QListWidget", central },
+        { "statusBar", "QStatusBar", QStringLiteral("MainWindow") },
     };
     for (const auto &row : rows)
-        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.className) << row.parent;
+        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.className)
+                                << row.parent;
 }
 
 void TestMainWindow::widgetClasses()
@@ -171,26 +172,30 @@ void TestMainWindow::layouts_data()
 
     const QString checkSpacer = QStringLiteral("spacer 40x20 Expanding Minimum");
     QTest::newRow("window") << "verticalLayout"
-                            << QStringList{"horizontalLayout_2", "horizontalLayout", "horizontalLayout_3"};
-    QTest::newRow("plug-in row") << "horizontalLayout_2" << QStringList{"dllLabel", "dllEdit", "dllButton"};
+                            << QStringList { "horizontalLayout_2", "horizontalLayout", "horizontalLayout_3" };
+    QTest::newRow("plug-in row") << "horizontalLayout_2"
+                                 << QStringList { "dllLabel", "dllEdit", "dllButton" };
     QTest::newRow("level row") << "horizontalLayout"
-                               << QStringList{"basicCheck", "middleCheck", "highCheck", checkSpacer};
-    QTest::newRow("work row") << "horizontalLayout_3" << QStringList{"levelTabWidget", "outputList"};
+                               << QStringList { "basicCheck", "middleCheck", "highCheck", checkSpacer };
+    QTest::newRow("work row") << "horizontalLayout_3" << QStringList { "levelTabWidget", "outputList" };
     QTest::newRow("basic page") << "verticalLayout_2"
-                                << QStringList{"basicStepLabel", "horizontalLayout_8", "horizontalLayout_4",
-                                               "spacer 20x339 Minimum Expanding"};
-    QTest::newRow("basic key row") << "horizontalLayout_8" << QStringList{"basicKeyButton", "basicKeyEdit", "label"};
-    QTest::newRow("basic run row") << "horizontalLayout_4" << QStringList{"basicRunButton", checkSpacer};
+                                << QStringList { "basicStepLabel", "horizontalLayout_8", "horizontalLayout_4",
+                                       "spacer 20x339 Minimum Expanding" };
+    QTest::newRow("basic key row") << "horizontalLayout_8"
+                                   << QStringList { "basicKeyButton", "basicKeyEdit", "label" };
+    QTest::newRow("basic run row") << "horizontalLayout_4" << QStringList { "basicRunButton", checkSpacer };
     QTest::newRow("middle page") << "verticalLayout_3"
-                                 << QStringList{"middleStepLabel", "horizontalLayout_6", "horizontalLayout_5",
-                                                "spacer 20x301 Minimum Expanding"};
-    QTest::newRow("middle data row") << "horizontalLayout_6" << QStringList{"middlePlainButton", "middlePlainEdit"};
-    QTest::newRow("middle run row") << "horizontalLayout_5" << QStringList{"middleRunButton", checkSpacer};
+                                 << QStringList { "middleStepLabel", "horizontalLayout_6",
+                                        "horizontalLayout_5", "spacer 20x301 Minimum Expanding" };
+    QTest::newRow("middle data row") << "horizontalLayout_6"
+                                     << QStringList { "middlePlainButton", "middlePlainEdit" };
+    QTest::newRow("middle run row") << "horizontalLayout_5" << QStringList { "middleRunButton", checkSpacer };
     QTest::newRow("high page") << "verticalLayout_4"
-                               << QStringList{"highStepLabel", "horizontalLayout_7", "horizontalLayout_9",
-                                              "spacer 20x275 Minimum Expanding"};
-    QTest::newRow("high key row") << "horizontalLayout_7" << QStringList{"highKeyButton", "highKeyEdit", "highKeySpin"};
-    QTest::newRow("high run row") << "horizontalLayout_9" << QStringList{"highRunButton", checkSpacer};
+                               << QStringList { "highStepLabel", "horizontalLayout_7", "horizontalLayout_9",
+                                      "spacer 20x275 Minimum Expanding" };
+    QTest::newRow("high key row") << "horizontalLayout_7"
+                                  << QStringList { "highKeyButton", "highKeyEdit", "highKeySpin" };
+    QTest::newRow("high run row") << "horizontalLayout_9" << QStringList { "highRunButton", checkSpacer };
 }
 
 void TestMainWindow::layouts()
@@ -221,10 +226,14 @@ void TestMainWindow::initialStates()
     QVERIFY(!window.windowIcon().pixmap(QSize(32, 32)).isNull());
     QCOMPARE(window.centralWidget(), child(window, "centralwidget"));
     QCOMPARE(window.statusBar(), child<QStatusBar>(window, "statusBar"));
-    QCOMPARE(child(window, "centralwidget")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout")));
-    QCOMPARE(child(window, "basicTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_2")));
-    QCOMPARE(child(window, "middleTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_3")));
-    QCOMPARE(child(window, "highTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_4")));
+    QCOMPARE(child(window, "centralwidget")->layout(),
+        window.findChild<QLayout *>(QStringLiteral("verticalLayout")));
+    QCOMPARE(
+        child(window, "basicTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_2")));
+    QCOMPARE(child(window, "middleTab")->layout(),
+        window.findChild<QLayout *>(QStringLiteral("verticalLayout_3")));
+    QCOMPARE(
+        child(window, "highTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_4")));
 
     auto *tabs = child<QTabWidget>(window, "levelTabWidget");
     QCOMPARE(tabs->count(), 3);
@@ -233,7 +242,7 @@ void TestMainWindow::initialStates()
     QCOMPARE(tabs->widget(2), child(window, "highTab"));
     QCOMPARE(tabs->currentIndex(), 0);
 
-    for (const char *name : {"basicCheck", "middleCheck", "highCheck"}) {
+    for (const char *name : { "basicCheck", "middleCheck", "highCheck" }) {
         auto *check = child<QCheckBox>(window, name);
         QVERIFY2(!check->isEnabled(), name);
         QVERIFY2(!check->isChecked(), name);
@@ -246,7 +255,8 @@ void TestMainWindow::initialStates()
     {
         const char *name;
         bool readOnly;
-    } edits[] = {{"dllEdit", true}, {"basicKeyEdit", false}, {"middlePlainEdit", true}, {"highKeyEdit", false}};
+    } edits[] = { { "dllEdit", true }, { "basicKeyEdit", false }, { "middlePlainEdit", true },
+        { "highKeyEdit", false } };
     for (const auto &edit : edits) {
         auto *lineEdit = child<QLineEdit>(window, edit.name);
         QVERIFY2(lineEdit->text().isEmpty(), edit.name);
@@ -270,9 +280,9 @@ void TestMainWindow::initialStates()
     {
         const char *name;
         QSize minimum;
-    } sizes[] = {{"basicRunButton", {100, 50}}, {"middleRunButton", {100, 50}}, {"highRunButton", {100, 50}},
-                 {"middlePlainButton", {0, 30}}, {"middlePlainEdit", {0, 30}}, {"dllButton", {0, 0}},
-                 {"highKeySpin", {0, 0}}};
+    } sizes[] = { { "basicRunButton", { 100, 50 } }, { "middleRunButton", { 100, 50 } },
+        { "highRunButton", { 100, 50 } }, { "middlePlainButton", { 0, 30 } },
+        { "middlePlainEdit", { 0, 30 } }, { "dllButton", { 0, 0 } }, { "highKeySpin", { 0, 0 } } };
     for (const auto &size : sizes)
         QCOMPARE(child(window, size.name)->minimumSize(), size.minimum);
 
@@ -289,26 +299,27 @@ void TestMainWindow::texts()
         const char *name;
         const char *text;
     } labels[] = {
-        {"dllLabel", "Dll:"},
-        {"dllButton", "Browse..."},
-        {"basicCheck", "Basic Level"},
-        {"middleCheck", "Middle Level"},
-        {"highCheck", "High Level"},
-        {"basicStepLabel", "<html><head/><body><p>1.Get CpuID</p><p>2.Encrypt</p><p>3.Write</p></body></html>"},
-        {"basicKeyButton", "Key..."},
-        {"label", "(Optional)"},
-        {"basicRunButton", "Run"},
-        {"middleStepLabel",
-         "<html><head/><body><p>1.Select Data</p><p>2.Encrypt(Optional)</p><p>3.Write</p></body></html>"},
-        {"middlePlainButton", "Data..."},
-        {"middleRunButton", "Run"},
-        {"highStepLabel", "<html><head/><body><p>1.Select Oem Key</p><p>2.Write</p></body></html>"},
-        {"highKeyButton", "Key..."},
-        {"highRunButton", "Run"},
+        { "dllLabel", "Dll:" },
+        { "dllButton", "Browse..." },
+        { "basicCheck", "Basic Level" },
+        { "middleCheck", "Middle Level" },
+        { "highCheck", "High Level" },
+        { "basicStepLabel",
+            "<html><head/><body><p>1.Get CpuID</p><p>2.Encrypt</p><p>3.Write</p></body></html>" },
+        { "basicKeyButton", "Key..." },
+        { "label", "(Optional)" },
+        { "basicRunButton", "Run" },
+        { "middleStepLabel",
+            "<html><head/><body><p>1.Select Data</p><p>2.Encrypt(Optional)</p><p>3.Write</p></body></html>" },
+        { "middlePlainButton", "Data..." },
+        { "middleRunButton", "Run" },
+        { "highStepLabel", "<html><head/><body><p>1.Select Oem Key</p><p>2.Write</p></body></html>" },
+        { "highKeyButton", "Key..." },
+        { "highRunButton", "Run" },
     };
     for (const auto &label : labels)
         QCOMPARE(child(window, label.name)->property("text").toString(), QString::fromUtf8(label.text));
-    for (const char *name : {"basicStepLabel", "middleStepLabel", "highStepLabel"})
+    for (const char *name : { "basicStepLabel", "middleStepLabel", "highStepLabel" })
         QVERIFY2(Qt::mightBeRichText(child<QLabel>(window, name)->text()), name);
 
     auto *tabs = child<QTabWidget>(window, "levelTabWidget");
@@ -439,11 +450,12 @@ void TestMainWindow::deviceLibraryLife()
         const QList<QJsonObject> initialisations = bench.journalCalls(QStringLiteral("ZV_InitializeW"));
         QCOMPARE(initialisations.size(), 1);
         const QJsonObject args = initialisations.first().value(QStringLiteral("args")).toObject();
-        QCOMPARE(args.value(QStringLiteral("settings")).toArray(), (QJsonArray{0, 0, 0, 0, 0, 0, 10, 30, 0}));
+        QCOMPARE(
+            args.value(QStringLiteral("settings")).toArray(), (QJsonArray { 0, 0, 0, 0, 0, 0, 10, 30, 0 }));
         QCOMPARE(args.value(QStringLiteral("logEnabled")).toInt(), log ? 1 : 0);
         QCOMPARE(args.value(QStringLiteral("logDirectory")),
-                 log ? QJsonValue(env.applicationDirectory() + QDir::separator() + QStringLiteral("log"))
-                     : QJsonValue(QJsonValue::Null));
+            log ? QJsonValue(env.applicationDirectory() + QDir::separator() + QStringLiteral("log"))
+                : QJsonValue(QJsonValue::Null));
         QCOMPARE(args.value(QStringLiteral("extra")).toString(), QString(32, QLatin1Char('0')));
         QVERIFY(bench.journalCalls(QStringLiteral("ZV_Uninitialize")).isEmpty());
     }
@@ -462,7 +474,7 @@ void TestMainWindow::titleUnderTranslation()
     TestEnvironment env;
     env.writeFile(QStringLiteral("config.json"), R"({"APP_VERSION": "1.0.0"})");
     QTranslator translator;
-    QVERIFY(loadTranslationFor(translator, {QStringLiteral("zh-CN")}));
+    QVERIFY(loadTranslationFor(translator, { QStringLiteral("zh-CN") }));
     QVERIFY(QCoreApplication::installTranslator(&translator));
 
     MainWindow window;

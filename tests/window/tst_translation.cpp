@@ -19,11 +19,11 @@ void TestTranslation::choice_data()
     QTest::addColumn<QStringList>("languages");
     QTest::addColumn<bool>("loads");
 
-    QTest::newRow("English first, then Chinese") << QStringList{"en-US", "zh-CN"} << true;
-    QTest::newRow("script subtag") << QStringList{"zh-Hans-CN"} << true;
-    QTest::newRow("underscore form") << QStringList{"zh_CN"} << true;
-    QTest::newRow("traditional Chinese alone") << QStringList{"zh-TW"} << false;
-    QTest::newRow("English alone") << QStringList{"en-US", "en"} << false;
+    QTest::newRow("English first, then Chinese") << QStringList { "en-US", "zh-CN" } << true;
+    QTest::newRow("script subtag") << QStringList { "zh-Hans-CN" } << true;
+    QTest::newRow("underscore form") << QStringList { "zh_CN" } << true;
+    QTest::newRow("traditional Chinese alone") << QStringList { "zh-TW" } << false;
+    QTest::newRow("English alone") << QStringList { "en-US", "en" } << false;
     QTest::newRow("empty list") << QStringList() << false;
 }
 

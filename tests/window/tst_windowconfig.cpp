@@ -76,7 +76,8 @@ void TestWindowConfig::readAtStart_data()
     QTest::newRow("all keys") << QByteArray(R"({"LOG": true, "APP_VERSION": "2.4.1", "DLL": ""})")
                               << "Korvane 2.4.1" << true;
     QTest::newRow("UTF-8 version") << QByteArray(R"({"APP_VERSION": "版本 1"})") << "Korvane 版本 1" << false;
-    QTest::newRow("empty version") << QByteArray(R"({"APP_VERSION": "", "LOG": false})") << "Korvane " << false;
+    QTest::newRow("empty version") << QByteArray(R"({"APP_VERSION": "", "LOG": false})") << "Korvane "
+                                   << false;
     QTest::newRow("syntax error") << QByteArray(R"({"LOG": true, "APP_VERSION": "2.4.1")") << "Korvane "
                                   << false;
     QTest::newRow("array root") << QByteArray(R"([{"LOG": true, "APP_VERSION": "2.4.1"}])") << "Korvane "
@@ -84,8 +85,8 @@ void TestWindowConfig::readAtStart_data()
     QTest::newRow("LOG as the string true") << QByteArray(R"({"LOG": "true"})") << "Korvane " << false;
     QTest::newRow("LOG as a number") << QByteArray(R"({"LOG": 1})") << "Korvane " << false;
     QTest::newRow("version as a number") << QByteArray(R"({"APP_VERSION": 2})") << "Korvane " << false;
-    QTest::newRow("keys in other case") << QByteArray(R"({"log": true, "App_Version": "3"})") << "Korvane "
-                                        << false;
+    QTest::newRow("keys in other case")
+        << QByteArray(R"({"log": true, "App_Version": "3"})") << "Korvane " << false;
 }
 
 void TestWindowConfig::readAtStart()
@@ -103,12 +104,14 @@ void TestWindowConfig::readAtStart()
         QTest::ignoreMessage(QtDebugMsg, "failed to open config.json");
     // The address handed to the device library is logged before the call.
     if (log)
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^0x[0-9a-f]*[1-9a-f][0-9a-f]*$")));
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression(QStringLiteral("^0x[0-9a-f]*[1-9a-f][0-9a-f]*$")));
     else
         QTest::ignoreMessage(QtDebugMsg, "0x0");
     // With the log file on, the start line goes to the log file instead.
     if (!log)
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(QLatin1Char('"') + title + QStringLiteral("\" ...start")));
+        QTest::ignoreMessage(
+            QtDebugMsg, qPrintable(QLatin1Char('"') + title + QStringLiteral("\" ...start")));
 
     MessageHandlerGuard handlers;
     MainWindow window;
@@ -116,7 +119,7 @@ void TestWindowConfig::readAtStart()
     QCOMPARE(window.windowTitle(), title);
     QCOMPARE(handlers.installedNow() == &logMessageHandler, log);
     QCOMPARE(MainWindowTestAccess::logPath(window),
-             env.applicationDirectory() + QDir::separator() + QStringLiteral("log"));
+        env.applicationDirectory() + QDir::separator() + QStringLiteral("log"));
     // The log directory is made at every start, whatever "LOG" says.
     QVERIFY(QFileInfo(MainWindowTestAccess::logPath(window)).isDir());
     QVERIFY(dllEdit(window)->text().isEmpty());
@@ -131,22 +134,26 @@ void TestWindowConfig::writtenAtClose_data()
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("no file, nothing chosen") << noFile << QString() << noFile;
-    QTest::newRow("no file, plug-in chosen")
-        << noFile << QStringLiteral("/opt/插件/libaes.so") << QByteArray("{\n    \"DLL\": \"/opt/插件/libaes.so\"\n}\n");
-    QTest::newRow("empty path, plug-in chosen")
-        << QByteArray(R"({"DLL": ""})") << QStringLiteral("/p/a.so") << QByteArray("{\n    \"DLL\": \"/p/a.so\"\n}\n");
+    QTest::newRow("no file, plug-in chosen") << noFile << QStringLiteral("/opt/插件/libaes.so")
+                                             << QByteArray("{\n    \"DLL\": \"/opt/插件/libaes.so\"\n}\n");
+    QTest::newRow("empty path, plug-in chosen") << QByteArray(R"({"DLL": ""})") << QStringLiteral("/p/a.so")
+                                                << QByteArray("{\n    \"DLL\": \"/p/a.so\"\n}\n");
     QTest::newRow("other keys kept, in Qt's order")
-        << QByteArray(R"({"zeta": {"n": 1}, "DLL": "", "LOG": false, "APP_VERSION": "2", "alpha": [1, "two"]})")
+        << QByteArray(
+               R"({"zeta": {"n": 1}, "DLL": "", "LOG": false, "APP_VERSION": "2", "alpha": [1, "two"]})")
         << QStringLiteral("/p/a.so")
-        << QByteArray("{\n    \"APP_VERSION\": \"2\",\n    \"DLL\": \"/p/a.so\",\n    \"LOG\": false,\n"
-                      "    \"alpha\": [\n        1,\n        \"two\"\n    ],\n    \"zeta\": {\n        \"n\": 1\n"
-                      "    }\n}\n");
-    QTest::newRow("syntax error replaced") << QByteArray(R"({"DLL": "/old.so", "keep": )") << QStringLiteral("/p/a.so")
-                                           << QByteArray("{\n    \"DLL\": \"/p/a.so\"\n}\n");
+        << QByteArray(
+               "{\n    \"APP_VERSION\": \"2\",\n    \"DLL\": \"/p/a.so\",\n    \"LOG\": false,\n"
+               "    \"alpha\": [\n        1,\n        \"two\"\n    ],\n    \"zeta\": {\n        \"n\": 1\n"
+               "    }\n}\n");
+    QTest::newRow("syntax error replaced")
+        << QByteArray(R"({"DLL": "/old.so", "keep": )") << QStringLiteral("/p/a.so")
+        << QByteArray("{\n    \"DLL\": \"/p/a.so\"\n}\n");
     QTest::newRow("array root replaced") << QByteArray(R"(["/old.so"])") << QStringLiteral("/p/a.so")
                                          << QByteArray("{\n    \"DLL\": \"/p/a.so\"\n}\n");
-    QTest::newRow("missing plug-in cleared") << QByteArray(R"({"DLL": "/nowhere/libgone.so", "LOG": false})")
-                                             << QString() << QByteArray("{\n    \"DLL\": \"\",\n    \"LOG\": false\n}\n");
+    QTest::newRow("missing plug-in cleared")
+        << QByteArray(R"({"DLL": "/nowhere/libgone.so", "LOG": false})") << QString()
+        << QByteArray("{\n    \"DLL\": \"\",\n    \"LOG\": false\n}\n");
     QTest::newRow("path differing in case only")
         << QByteArray(R"({"DLL": "/P/A.so"})") << QStringLiteral("/p/a.so")
         << QByteArray("{\n    \"DLL\": \"/p/a.so\"\n}\n");
@@ -188,8 +195,9 @@ void TestWindowConfig::writtenAtClose()
         QCOMPARE(QFileInfo(configPath).lastModified().toUTC(), past);
     }
     // The save leaves no temporary file behind.
-    QCOMPARE(QDir(env.applicationDirectory()).entryList({QStringLiteral("config.json*")}, QDir::Files),
-             expected.isNull() && initial.isNull() ? QStringList() : QStringList{QStringLiteral("config.json")});
+    QCOMPARE(QDir(env.applicationDirectory()).entryList({ QStringLiteral("config.json*") }, QDir::Files),
+        expected.isNull() && initial.isNull() ? QStringList()
+                                              : QStringList { QStringLiteral("config.json") });
 }
 
 void TestWindowConfig::configuredPluginLoadedAndKept()
@@ -231,8 +239,7 @@ void TestWindowConfig::unwritableConfigKept()
     const QString locked = lockDirectory ? env.applicationDirectory() : configPath;
     const QFileDevice::Permissions previous = QFile::permissions(locked);
     const QFileDevice::Permissions readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser
-                                              | (lockDirectory ? QFileDevice::ExeOwner | QFileDevice::ExeUser
-                                                               : QFileDevice::Permissions());
+        | (lockDirectory ? QFileDevice::ExeOwner | QFileDevice::ExeUser : QFileDevice::Permissions());
     QVERIFY(QFile::setPermissions(locked, readOnly));
     // Put the permissions back whatever happens, so the temporary directory can go.
     struct Restore
@@ -240,7 +247,7 @@ void TestWindowConfig::unwritableConfigKept()
         QString path;
         QFileDevice::Permissions permissions;
         ~Restore() { QFile::setPermissions(path, permissions); }
-    } restore{locked, previous};
+    } restore { locked, previous };
 
     QFile probe(lockDirectory ? env.filePath(QStringLiteral("probe")) : configPath);
     if (probe.open(QIODevice::WriteOnly | QIODevice::Append))
