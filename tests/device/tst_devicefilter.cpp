@@ -55,14 +55,11 @@ void TestDeviceFilter::decidesOnDeviceChangeMessages_data()
     QTest::newRow("remove complete") << deviceChange << quintptr(0x8004) << true;
     QTest::newRow("device tree changed") << deviceChange << quintptr(0x0007) << true;
     QTest::newRow("query remove") << deviceChange << quintptr(0x8001) << false;
-    QTest::newRow("remove pending") << deviceChange << quintptr(0x8003) << false;
     QTest::newRow("config changed") << deviceChange << quintptr(0x0018) << false;
-    QTest::newRow("zero") << deviceChange << quintptr(0) << false;
     // wParam is pointer-sized: a truncating comparison would accept this one.
     QTest::newRow("arrival in high bits")
         << deviceChange << quintptr(sizeof(quintptr) > 4 ? (quintptr(1) << 32) | 0x8000 : 0x18000) << false;
     QTest::newRow("paint with arrival code") << quint32(0x000F) << quintptr(0x8000) << false;
-    QTest::newRow("next message with arrival code") << quint32(0x021A) << quintptr(0x8000) << false;
 }
 
 void TestDeviceFilter::decidesOnDeviceChangeMessages()
@@ -133,11 +130,5 @@ void TestDeviceFilter::followsSimulatedBench()
     QCOMPARE(changes.count(), 5);
 }
 
-int main(int argc, char *argv[])
-{
-    QGuiApplication application(argc, argv);
-    TestDeviceFilter test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TestDeviceFilter)
 #include "tst_devicefilter.moc"
