@@ -88,8 +88,8 @@ void MainWindow::highRunClick()
     launchAction(RUN_ACTION_HIGH, QString(), keyFile, static_cast<quint8>(ui->highKeySpin->value() & 0xff));
 }
 
-void MainWindow::launchAction(RunAction_T level, const QString &plainFile, const QString &keyFile,
-                              quint8 keyIndex)
+void MainWindow::launchAction(
+    RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex)
 {
     auto *thread = new QThread;
     auto *newWorker = new ThreadWorker;
@@ -140,10 +140,11 @@ void MainWindow::on_post_action()
     // the guard tells whether it is still there to be waited for.
     const QPointer<QThread> thread = worker->thread();
     if (exitCode == 0)
-        QMessageBox::information(this, tr("Korvane"), tr("Action ok."), QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::information(
+            this, tr("Korvane"), tr("Action ok."), QMessageBox::Ok, QMessageBox::NoButton);
     else
         QMessageBox::critical(this, tr("Korvane"), tr("Action failed,err=%1!").arg(exitCode), QMessageBox::Ok,
-                              QMessageBox::NoButton);
+            QMessageBox::NoButton);
 
     // The worker may be destroyed only once its thread has left process(); a thread
     // that is already gone has finished.

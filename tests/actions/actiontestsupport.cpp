@@ -14,8 +14,9 @@ ActionRun runAction(RunAction_T level, const QString &plainFile, const QString &
     ThreadWorker worker;
     worker.setParams(plainFile, keyFile, keyIndex);
     worker.setAction(level);
-    QObject::connect(&worker, &ThreadWorker::update_process,
-                     [&run](const QString &text, bool error) { run.lines.append({ text, error }); });
+    QObject::connect(&worker, &ThreadWorker::update_process, [&run](const QString &text, bool error) {
+        run.lines.append({ text, error });
+    });
     QObject::connect(&worker, &ThreadWorker::finished, [&run] {
         ++run.finishedCount;
         run.linesAtFinished = run.lines.size();

@@ -26,8 +26,8 @@ struct ActionRun
 };
 
 // Runs the worker's process() on the calling thread and records its signals.
-ActionRun runAction(RunAction_T level, const QString &plainFile = QString(), const QString &keyFile = QString(),
-                    quint8 keyIndex = 0);
+ActionRun runAction(RunAction_T level, const QString &plainFile = QString(),
+    const QString &keyFile = QString(), quint8 keyIndex = 0);
 
 // The call names of journal entries, in order.
 QStringList callNames(const QList<QJsonObject> &journal);

@@ -130,7 +130,7 @@ void TestActions::basicCpuIdLength()
     QCOMPARE(args.value("area").toInt(), ZV_RPMB_VENDOR_CPUID);
     QCOMPARE(args.value("length").toInt(), count - 1);
     QCOMPARE(bench->written("b1", ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)),
-             testPluginOutput(cpuId, 16).left(count - 1));
+        testPluginOutput(cpuId, 16).left(count - 1));
 }
 
 void TestActions::basicHandsOverTheKeyFile()
@@ -154,7 +154,7 @@ void TestActions::basicHandsOverTheKeyFile()
     QVERIFY(!allLog.contains(QString::fromLatin1(key.toHex()), Qt::CaseInsensitive));
     QVERIFY(!allLog.contains(QString::fromLatin1(key.toHex(' ')), Qt::CaseInsensitive));
     QCOMPARE(bench->written("b1", ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)),
-             testPluginOutput(bench->cpuId("b1"), 16));
+        testPluginOutput(bench->cpuId("b1"), 16));
 }
 
 void TestActions::middleWritesTheEncryptedFile_data()
@@ -235,49 +235,66 @@ void TestActions::failureEndsTheRun_data()
 
     const QStringList basicEncrypt { "addBufferParam", "doBasicEncrypt" };
     const QStringList middleEncrypt { "addBufferParam", "doMiddleEncrypt" };
-    QTest::newRow("basic write fails") << 1 << "ZV_WriteVendorRpmbData" << "" << "" << -1
-                                       << QStringList { "read cpuid...", "encode cpuid...", "write cpuid...",
-                                                        "write cpuid...fail" }
-                                       << "failed to write cpuid" << basicEncrypt
-                                       << QStringList { "ZV_ReadOtpData", "ZV_WriteVendorRpmbData" };
+    QTest::newRow("basic write fails")
+        << 1 << "ZV_WriteVendorRpmbData"
+        << ""
+        << "" << -1
+        << QStringList { "read cpuid...", "encode cpuid...", "write cpuid...", "write cpuid...fail" }
+        << "failed to write cpuid" << basicEncrypt
+        << QStringList { "ZV_ReadOtpData", "ZV_WriteVendorRpmbData" };
     QTest::newRow("basic encryption fails")
-        << 1 << "" << "basic" << "32" << -2
-        << QStringList { "read cpuid...", "encode cpuid...", "encode cpuid...fail" } << "failed to encode cpuid"
-        << QStringList { "addBufferParam", "addBufferParam", "doBasicEncrypt" }
+        << 1 << ""
+        << "basic"
+        << "32" << -2 << QStringList { "read cpuid...", "encode cpuid...", "encode cpuid...fail" }
+        << "failed to encode cpuid" << QStringList { "addBufferParam", "addBufferParam", "doBasicEncrypt" }
         << QStringList { "ZV_ReadOtpData" };
-    QTest::newRow("otp read fails") << 1 << "ZV_ReadOtpData" << "" << "" << -4
-                                    << QStringList { "read cpuid...", "read cpuid...fail" }
-                                    << "failed to read cpuid" << QStringList() << QStringList { "ZV_ReadOtpData" };
+    QTest::newRow("otp read fails") << 1 << "ZV_ReadOtpData"
+                                    << ""
+                                    << "" << -4 << QStringList { "read cpuid...", "read cpuid...fail" }
+                                    << "failed to read cpuid" << QStringList()
+                                    << QStringList { "ZV_ReadOtpData" };
     for (const char *file : { "missing", "directory", "31" })
         QTest::addRow("basic key file %s", file)
-            << 1 << "" << "" << file << -8 << QStringList { "read key file...fail" } << "failed to read key file"
+            << 1 << ""
+            << "" << file << -8 << QStringList { "read key file...fail" } << "failed to read key file"
             << QStringList() << QStringList();
 
     QTest::newRow("proof data write fails")
-        << 2 << "ZV_WriteProofData" << "" << "100" << -5
+        << 2 << "ZV_WriteProofData"
+        << ""
+        << "100" << -5
         << QStringList { "encode data...", "write encoded data...", "write encoded data...fail" }
         << "failed to write encoded data" << middleEncrypt << QStringList { "ZV_WriteProofData" };
     QTest::newRow("middle encryption fails")
-        << 2 << "" << "middle" << "100" << -6 << QStringList { "encode data...", "encode data...fail" }
-        << "failed to encrypt data" << middleEncrypt << QStringList();
+        << 2 << ""
+        << "middle"
+        << "100" << -6 << QStringList { "encode data...", "encode data...fail" } << "failed to encrypt data"
+        << middleEncrypt << QStringList();
     for (const char *file : { "missing", "directory" })
-        QTest::addRow("data file %s", file) << 2 << "" << "" << file << -9 << QStringList { "read data file...fail" }
+        QTest::addRow("data file %s", file) << 2 << ""
+                                            << "" << file << -9 << QStringList { "read data file...fail" }
                                             << "failed to read data file" << QStringList() << QStringList();
-    QTest::newRow("data file too long") << 2 << "" << "" << "65536" << -10 << QStringList { "read data file...fail" }
+    QTest::newRow("data file too long") << 2 << ""
+                                        << ""
+                                        << "65536" << -10 << QStringList { "read data file...fail" }
                                         << "invalid data size,size= 65536" << QStringList() << QStringList();
 
     QTest::newRow("proof key write fails")
-        << 3 << "ZV_WriteProofKey" << "" << "24" << -7 << QStringList { "write oem key...", "write oem key...fail" }
+        << 3 << "ZV_WriteProofKey"
+        << ""
+        << "24" << -7 << QStringList { "write oem key...", "write oem key...fail" }
         << "failed to write oem key" << QStringList() << QStringList { "ZV_WriteProofKey" };
     for (const char *file : { "missing", "directory", "20", "0" })
-        QTest::addRow("oem key file %s", file)
-            << 3 << "" << "" << file << -8 << QStringList { "read key file...fail" } << "failed to read key file"
-            << QStringList() << QStringList();
+        QTest::addRow("oem key file %s", file) << 3 << ""
+                                               << "" << file << -8 << QStringList { "read key file...fail" }
+                                               << "failed to read key file" << QStringList() << QStringList();
 
     for (int level : { 0, 4 })
-        QTest::addRow("level %d", level) << level << "" << "" << "" << -255 << QStringList { "invalid action" }
-                                         << QStringLiteral("invalid action: %1").arg(level) << QStringList()
-                                         << QStringList();
+        QTest::addRow("level %d", level)
+            << level << ""
+            << ""
+            << "" << -255 << QStringList { "invalid action" }
+            << QStringLiteral("invalid action: %1").arg(level) << QStringList() << QStringList();
 }
 
 void TestActions::failureEndsTheRun()
