@@ -26,6 +26,7 @@ private slots:
     void init();
     void cleanup();
 
+    void levelIsKnownToTheMetaTypeSystem();
     void basicCpuIdLength_data();
     void basicCpuIdLength();
     void basicHandsOverTheKeyFile();
@@ -84,6 +85,16 @@ QString TestActions::writeFile(const QString &name, qsizetype size)
     for (qsizetype i = 0; i < size; ++i)
         content[i] = char(i * 7 + 3);
     return env->writeFile(name, content);
+}
+
+void TestActions::levelIsKnownToTheMetaTypeSystem()
+{
+    ThreadWorker worker;
+    QVERIFY(QMetaType::fromName("RunAction_T").isValid());
+    QCOMPARE(QMetaType::fromName("RunAction_T"), QMetaType::fromType<RunAction_T>());
+    QVERIFY(worker.setProperty("Action", QVariant::fromValue(RUN_ACTION_HIGH)));
+    QCOMPARE(worker.getAction(), RUN_ACTION_HIGH);
+    QCOMPARE(worker.property("ExitCode").toInt(), 0);
 }
 
 void TestActions::basicCpuIdLength_data()
