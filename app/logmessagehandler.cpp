@@ -8,12 +8,19 @@
 #include <QMutexLocker>
 #include <QTextStream>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <ctime>
+#endif
+
 namespace {
 
 struct LogState
 {
     QMutex mutex;
-    QString directory;
+    // Native separators and a trailing separator, ready to take the file name.
+    QString directoryPrefix;
     LogClock clock;
 };
 
@@ -22,6 +29,55 @@ LogState &logState()
 {
     static LogState *const state = new LogState;
     return *state;
+}
+
+QString directoryPrefix(const QString &directory)
+{
+    return QDir::toNativeSeparators(directory + QDir::separator());
+}
+
+struct LocalTime
+{
+    int year, month, day, hour, minute, second, millisecond;
+};
+
+// Read straight from the system: Qt's local clock looks the time zone up in the file
+// system on every call, which alone would cost a good part of what writing a line costs.
+// Daylight saving changes still apply.
+LocalTime systemLocalTime()
+{
+#ifdef Q_OS_WIN
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+#else
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local;
+    localtime_r(&now.tv_sec, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,          local.tm_hour,
+            local.tm_min,         local.tm_sec,     int(now.tv_nsec / 1000000)};
+#endif
+}
+
+LocalTime readClock(const LogClock &clock)
+{
+    if (!clock)
+        return systemLocalTime();
+    const QDateTime now = clock();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second(), time.msec()};
+}
+
+// Writes value as width decimal digits, zero padded; returns the end.
+char *putDigits(char *out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
 }
 
 QLatin1String tagFor(QtMsgType type)
@@ -45,9 +101,10 @@ QLatin1String tagFor(QtMsgType type)
 
 void setLogFileDirectory(const QString &directory)
 {
+    const QString prefix = directoryPrefix(directory);
     LogState &state = logState();
     const QMutexLocker locker(&state.mutex);
-    state.directory = directory;
+    state.directoryPrefix = prefix;
 }
 
 void setLogClock(LogClock clock)
@@ -67,18 +124,28 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     // Held from reading the clock to closing the file, so lines from the GUI thread and
     // the worker never interleave and appear in the order of their time stamps.
     const QMutexLocker locker(&state.mutex);
-    // One reading stamps the line and names the file, so a line never lands in the
-    // file of the day before its own time.
-    const QDateTime now = state.clock ? state.clock() : QDateTime::currentDateTime();
-    const QString directory = state.directory.isEmpty() ? AppPaths::logDirectoryPath() : state.directory;
-    const QString path = QDir::toNativeSeparators(directory + QDir::separator() + QLatin1String("App")
-                                                  + now.date().toString(QStringLiteral("yyyy-MM-dd"))
-                                                  + QLatin1String(".log"));
 
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // One reading stamps the line and names the file, so a line never lands in the
+    // file of the day before or after its own time.
+    const LocalTime now = readClock(state.clock);
+    char name[] = "Appyyyy-MM-dd.log";
+    char *date = name + 3;
+    putDigits(date, now.year, 4);
+    putDigits(date + 5, now.month, 2);
+    putDigits(date + 8, now.day, 2);
+    char time[] = "hh:mm:ss zzz";
+    putDigits(time, now.hour, 2);
+    putDigits(time + 3, now.minute, 2);
+    putDigits(time + 6, now.second, 2);
+    putDigits(time + 9, now.millisecond, 3);
+
+    const QString prefix =
+        state.directoryPrefix.isEmpty() ? directoryPrefix(AppPaths::logDirectoryPath()) : state.directoryPrefix;
+    // Unbuffered: the stream's flush at the end of the line is then the only write.
+    QFile file(prefix + QLatin1String(name));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return;
     QTextStream stream(&file);
-    stream << now.time().toString(QStringLiteral("hh:mm:ss zzz")) << tagFor(type) << message << Qt::endl;
+    stream << QLatin1String(time) << tagFor(type) << message << Qt::endl;
     file.close();
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
@@ -61,6 +62,7 @@ private slots:
     void startLineThroughQDebug();
     void connectSlotsByNameDropped_data();
     void connectSlotsByNameDropped();
+    void systemClockStampsLocalTime();
     void dayFileChosenPerMessage_data();
     void dayFileChosenPerMessage();
     void missingDirectoryLosesOnlyThatLine();
@@ -164,6 +166,41 @@ void TestLogFile::connectSlotsByNameDropped()
         QMetaObject::connectSlotsByName(&owner);
     }
     QCOMPARE(QFile::exists(sampleDayFile()), written);
+}
+
+void TestLogFile::systemClockStampsLocalTime()
+{
+    setLogClock({});
+#ifndef Q_OS_WIN
+    // A zone far from UTC, so that universal time in place of local time shows. Qt's
+    // clock below applies it to the process before the handler reads the time.
+    const QByteArray previousZone = qgetenv("TZ");
+    qputenv("TZ", "KRV-5:45");
+    const auto restoreZone = qScopeGuard([&] {
+        if (previousZone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", previousZone);
+        QDateTime::currentDateTime();
+    });
+#endif
+    const QDateTime before = QDateTime::currentDateTime();
+    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("now"));
+    const QDateTime after = QDateTime::currentDateTime();
+
+    // Either day's file, should the test run across midnight.
+    const QStringList files = QDir(logDirectory()).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QString name = files.first();
+    QVERIFY2(name == before.toString(QStringLiteral("'App'yyyy-MM-dd'.log'"))
+                 || name == after.toString(QStringLiteral("'App'yyyy-MM-dd'.log'")),
+             qPrintable(name));
+
+    const QByteArray line = readFile(QDir(logDirectory()).filePath(name));
+    QVERIFY(line.endsWith(" [Debug] now\n"));
+    const QDateTime stamp(QDate::fromString(name.mid(3, 10), QStringLiteral("yyyy-MM-dd")),
+                          QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("hh:mm:ss zzz")));
+    QVERIFY2(stamp.isValid() && before <= stamp && stamp <= after, line.constData());
 }
 
 void TestLogFile::dayFileChosenPerMessage_data()
