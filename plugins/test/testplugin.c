@@ -11,6 +11,13 @@
  *   {"call":"addStringParam","name":"S","value":"text","result":1}
  *   {"call":"doBasicEncrypt","size":16,"data":"<output area after the call>","result":1}
  * A null name or string is written as null.
+ *
+ * Four more builds each break one promise that Korvane relies on, for the plug-in
+ * checker to catch (-DKORVANE_TEST_FAULT_<fault>):
+ *   OVERRUN  every encrypt writes one byte past the end of its output area
+ *   SHORT    every encrypt leaves the last byte of its output area unwritten
+ *   BORROW   "PLAINTEXT" keeps the host's pointer instead of a copy
+ *   DRIFT    every encrypt call changes the transform, so no result repeats
  */
 #define KORVANE_PLUGIN_IMPLEMENTATION
 #include "korvane_plugin.h"
@@ -87,8 +94,20 @@ static int32_t encrypt(const char *call, const char *level, Buffer_T out)
     } else if (!out.data && out.size > 0) {
         lastError = KORVANE_TEST_PLUGIN_BAD_ARGUMENT;
     } else {
-        for (uint32_t i = 0; i < out.size; ++i)
-            out.data[i] = (uint8_t)((i < plaintextSize ? plaintext[i] : 0) ^ KORVANE_TEST_PLUGIN_MASK);
+        uint8_t mask = KORVANE_TEST_PLUGIN_MASK;
+        uint32_t filled = out.size;
+#ifdef KORVANE_TEST_FAULT_DRIFT
+        static uint8_t calls;
+        mask = (uint8_t)(mask ^ ++calls);
+#endif
+#ifdef KORVANE_TEST_FAULT_SHORT
+        filled = filled ? filled - 1 : 0;
+#endif
+        for (uint32_t i = 0; i < filled; ++i)
+            out.data[i] = (uint8_t)((i < plaintextSize ? plaintext[i] : 0) ^ mask);
+#ifdef KORVANE_TEST_FAULT_OVERRUN
+        out.data[out.size] = mask;
+#endif
         lastError = KORVANE_TEST_PLUGIN_OK;
         result = 1;
     }
@@ -169,6 +188,10 @@ int32_t KORVANE_PLUGIN_CALL addBufferParam(const uint16_t *name, Buffer_T value)
         result = 1;
         lastError = KORVANE_TEST_PLUGIN_OK;
         if (*given == *expected) {
+#ifdef KORVANE_TEST_FAULT_BORROW
+            plaintext = value.data;
+            plaintextSize = value.size;
+#else
             uint8_t *copy = malloc(value.size ? value.size : 1);
             if (copy) {
                 if (value.size)
@@ -180,6 +203,7 @@ int32_t KORVANE_PLUGIN_CALL addBufferParam(const uint16_t *name, Buffer_T value)
                 result = 0;
                 lastError = KORVANE_TEST_PLUGIN_NO_MEMORY;
             }
+#endif
         }
     }
     endEntry(journal, result);
