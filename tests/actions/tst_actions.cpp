@@ -1,10 +1,9 @@
-#include "actiontestsupport.h"
-#include "logcapture.h"
 #include "pluginjournal.h"
 #include "pluginloader.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
+#include "threadworker.h"
 
 #include "ZVUpgrade_DLL.h"
 
@@ -14,6 +13,76 @@
 #include <QTest>
 
 #include <memory>
+
+namespace {
+
+// What one run of a worker reported, in the order it reported it.
+struct ActionRun
+{
+    QList<QPair<QString, bool>> lines;
+    int finishedCount = 0;
+    int linesAtFinished = -1; // lines reported when finished() came
+    qint32 exitCode = 0;
+
+    QStringList texts() const
+    {
+        QStringList result;
+        for (const auto &line : lines)
+            result.append(line.first);
+        return result;
+    }
+};
+
+// Runs the worker's process() on the calling thread and records its signals.
+ActionRun runAction(RunAction_T level, const QString &plainFile = QString(),
+    const QString &keyFile = QString(), quint8 keyIndex = 0)
+{
+    ActionRun run;
+    ThreadWorker worker;
+    worker.setParams(plainFile, keyFile, keyIndex);
+    worker.setAction(level);
+    QObject::connect(&worker, &ThreadWorker::update_process, [&run](const QString &text, bool error) {
+        run.lines.append({ text, error });
+    });
+    QObject::connect(&worker, &ThreadWorker::finished, [&run] {
+        ++run.finishedCount;
+        run.linesAtFinished = run.lines.size();
+    });
+    worker.process();
+    run.exitCode = worker.getExitCode();
+    return run;
+}
+
+QStringList callNames(const QList<QJsonObject> &journal)
+{
+    QStringList names;
+    for (const QJsonObject &entry : journal)
+        names.append(entry.value(QLatin1String("call")).toString());
+    return names;
+}
+
+// Collects the debug lines written while it lives.
+QStringList capturedLog;
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        capturedLog.clear();
+        previous
+            = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+                  if (type == QtDebugMsg)
+                      capturedLog.append(text);
+              });
+    }
+    ~LogCapture() { qInstallMessageHandler(previous); }
+    QStringList lines() const { return capturedLog; }
+
+private:
+    QtMessageHandler previous;
+};
+
+} // namespace
 
 // The three procedures run directly against the simulated bench and the recording
 // plug-in, without a window or a thread.
@@ -74,7 +143,7 @@ void TestActions::verifyFrame(const ActionRun &run, const QStringList &expectedL
 {
     QCOMPARE(run.texts(), expectedLines);
     for (int i = 0; i < run.lines.size(); ++i)
-        QCOMPARE(run.lines.at(i).error, failed && i == run.lines.size() - 1);
+        QCOMPARE(run.lines.at(i).second, failed && i == run.lines.size() - 1);
     QCOMPARE(run.finishedCount, 1);
     QCOMPARE(run.linesAtFinished, run.lines.size());
 }
