@@ -49,14 +49,14 @@ LocalTime systemLocalTime()
 #ifdef Q_OS_WIN
     SYSTEMTIME now;
     GetLocalTime(&now);
-    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+    return { now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds };
 #else
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     tm local;
     localtime_r(&now.tv_sec, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,          local.tm_hour,
-            local.tm_min,         local.tm_sec,     int(now.tv_nsec / 1000000)};
+    return { local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+        int(now.tv_nsec / 1000000) };
 #endif
 }
 
@@ -67,7 +67,7 @@ LocalTime readClock(const LogClock &clock)
     const QDateTime now = clock();
     const QDate date = now.date();
     const QTime time = now.time();
-    return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second(), time.msec()};
+    return { date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second(), time.msec() };
 }
 
 // Writes value as width decimal digits, zero padded; returns the end.
@@ -139,8 +139,8 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     putDigits(time + 6, now.second, 2);
     putDigits(time + 9, now.millisecond, 3);
 
-    const QString prefix =
-        state.directoryPrefix.isEmpty() ? directoryPrefix(AppPaths::logDirectoryPath()) : state.directoryPrefix;
+    const QString prefix = state.directoryPrefix.isEmpty() ? directoryPrefix(AppPaths::logDirectoryPath())
+                                                           : state.directoryPrefix;
     // Unbuffered: the stream's flush at the end of the line is then the only write.
     QFile file(prefix + QLatin1String(name));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))

@@ -63,7 +63,7 @@ qint64 plainRun(const QDir &directory)
 qint64 linesIn(const QDir &directory)
 {
     qint64 lines = 0;
-    for (const QString &name : directory.entryList({QStringLiteral("App*.log")}, QDir::Files)) {
+    for (const QString &name : directory.entryList({ QStringLiteral("App*.log") }, QDir::Files)) {
         QFile file(directory.filePath(name));
         if (file.open(QIODevice::ReadOnly))
             lines += file.readAll().count('\n');
@@ -97,8 +97,8 @@ int main(int argc, char *argv[])
         const qint64 plain = plainRun(QDir(plainDirectory.path()));
         const qint64 written = linesIn(QDir(handlerDirectory.path()));
         if (plain < 0 || written != lineCount) {
-            std::fprintf(stderr, "lines lost: handler wrote %lld of %d, plain loop %s\n", static_cast<long long>(written),
-                         lineCount, plain < 0 ? "failed" : "ok");
+            std::fprintf(stderr, "lines lost: handler wrote %lld of %d, plain loop %s\n",
+                static_cast<long long>(written), lineCount, plain < 0 ? "failed" : "ok");
             return 1;
         }
         bestHandler = std::min(bestHandler, handler);
@@ -107,10 +107,10 @@ int main(int argc, char *argv[])
 
     const double handlerRate = rate(bestHandler);
     const double plainRate = rate(bestPlain);
-    std::printf("log handler, 2 threads:  %d lines in %7.1f ms = %8.0f lines/s\n", lineCount, bestHandler / 1e6,
-                handlerRate);
+    std::printf("log handler, 2 threads:  %d lines in %7.1f ms = %8.0f lines/s\n", lineCount,
+        bestHandler / 1e6, handlerRate);
     std::printf("plain open/append/close: %d lines in %7.1f ms = %8.0f lines/s\n", lineCount, bestPlain / 1e6,
-                plainRate);
+        plainRate);
     std::printf("ratio handler/plain: %.2f (goal: at least 0.80)\n", handlerRate / plainRate);
     return 0;
 }

@@ -38,7 +38,7 @@ class UnmatchedSlotOwner : public QObject
     Q_OBJECT
 
 public slots:
-    void on_prepare_action() {}
+    void on_prepare_action() { }
 };
 
 QByteArray readFile(const QString &path)
@@ -101,10 +101,12 @@ void TestLogFile::lineFormat_data()
 
     QTest::newRow("debug") << int(QtDebugMsg) << QStringLiteral("failed to register device notification")
                            << QByteArray("09:41:07 052 [Debug] failed to register device notification\n");
-    QTest::newRow("warning") << int(QtWarningMsg) << QStringLiteral("w") << QByteArray("09:41:07 052 [Warning] w\n");
+    QTest::newRow("warning") << int(QtWarningMsg) << QStringLiteral("w")
+                             << QByteArray("09:41:07 052 [Warning] w\n");
     QTest::newRow("critical") << int(QtCriticalMsg) << QStringLiteral("c")
                               << QByteArray("09:41:07 052 [Critical] c\n");
-    QTest::newRow("fatal") << int(QtFatalMsg) << QStringLiteral("f") << QByteArray("09:41:07 052 [Fatal] f\n");
+    QTest::newRow("fatal") << int(QtFatalMsg) << QStringLiteral("f")
+                           << QByteArray("09:41:07 052 [Fatal] f\n");
     QTest::newRow("info") << int(QtInfoMsg) << QStringLiteral("i") << QByteArray("09:41:07 052 [Info] i\n");
     QTest::newRow("inner line breaks kept as they are")
         << int(QtDebugMsg) << QStringLiteral("first\n  second\r\nthird")
@@ -193,13 +195,13 @@ void TestLogFile::systemClockStampsLocalTime()
     QCOMPARE(files.size(), 1);
     const QString name = files.first();
     QVERIFY2(name == before.toString(QStringLiteral("'App'yyyy-MM-dd'.log'"))
-                 || name == after.toString(QStringLiteral("'App'yyyy-MM-dd'.log'")),
-             qPrintable(name));
+            || name == after.toString(QStringLiteral("'App'yyyy-MM-dd'.log'")),
+        qPrintable(name));
 
     const QByteArray line = readFile(QDir(logDirectory()).filePath(name));
     QVERIFY(line.endsWith(" [Debug] now\n"));
     const QDateTime stamp(QDate::fromString(name.mid(3, 10), QStringLiteral("yyyy-MM-dd")),
-                          QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("hh:mm:ss zzz")));
+        QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("hh:mm:ss zzz")));
     QVERIFY2(stamp.isValid() && before <= stamp && stamp <= after, line.constData());
 }
 
@@ -211,14 +213,14 @@ void TestLogFile::dayFileChosenPerMessage_data()
     QTest::addColumn<QString>("afterFile");
 
     QTest::newRow("midnight") << QDateTime(QDate(2024, 3, 5), QTime(23, 59, 59, 999))
-                              << QDateTime(QDate(2024, 3, 6), QTime(0, 0, 0, 0)) << QStringLiteral("App2024-03-05.log")
-                              << QStringLiteral("App2024-03-06.log");
+                              << QDateTime(QDate(2024, 3, 6), QTime(0, 0, 0, 0))
+                              << QStringLiteral("App2024-03-05.log") << QStringLiteral("App2024-03-06.log");
     QTest::newRow("leap day") << QDateTime(QDate(2024, 2, 28), QTime(23, 59, 59, 999))
-                              << QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0, 0)) << QStringLiteral("App2024-02-28.log")
-                              << QStringLiteral("App2024-02-29.log");
+                              << QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0, 0))
+                              << QStringLiteral("App2024-02-28.log") << QStringLiteral("App2024-02-29.log");
     QTest::newRow("new year") << QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59, 999))
-                              << QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0, 0)) << QStringLiteral("App2024-12-31.log")
-                              << QStringLiteral("App2025-01-01.log");
+                              << QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0, 0))
+                              << QStringLiteral("App2024-12-31.log") << QStringLiteral("App2025-01-01.log");
 }
 
 void TestLogFile::dayFileChosenPerMessage()
@@ -250,7 +252,8 @@ void TestLogFile::missingDirectoryLosesOnlyThatLine()
 
     QVERIFY(application.mkpath(QStringLiteral("gone")));
     logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("kept"));
-    QCOMPARE(readFile(missing + QStringLiteral("/App2024-03-05.log")), QByteArray("09:41:07 052 [Debug] kept\n"));
+    QCOMPARE(
+        readFile(missing + QStringLiteral("/App2024-03-05.log")), QByteArray("09:41:07 052 [Debug] kept\n"));
 
     // Written where the window's directory is, never into a differently cased twin.
     setLogFileDirectory(logDirectory());
@@ -265,7 +268,7 @@ void TestLogFile::twoThreadsNeitherMixNorLoseLines()
     // file in several writes: only the handler's own serialisation keeps lines whole.
     constexpr int linesPerThread = 1000;
     constexpr int longPayload = 40000;
-    std::atomic<int> tick{0};
+    std::atomic<int> tick { 0 };
     setLogClock([&tick] { return sampleTime.addMSecs(++tick); });
 
     const auto writer = [](QChar letter) {
@@ -291,7 +294,7 @@ void TestLogFile::twoThreadsNeitherMixNorLoseLines()
 
     static const QRegularExpression pattern(
         QStringLiteral("^(\\d\\d:\\d\\d:\\d\\d \\d{3}) \\[Debug\\] ([AB]) (\\d+) ([AB]+)$"));
-    QHash<QString, int> nextIndex{{QStringLiteral("A"), 0}, {QStringLiteral("B"), 0}};
+    QHash<QString, int> nextIndex { { QStringLiteral("A"), 0 }, { QStringLiteral("B"), 0 } };
     QTime previous;
     for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
         const QString line = QString::fromUtf8(lines.at(n));
@@ -306,7 +309,8 @@ void TestLogFile::twoThreadsNeitherMixNorLoseLines()
         // Stamped and written under one lock: the file is in time order.
         const QTime stamp = QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss zzz"));
         QVERIFY(stamp.isValid());
-        QVERIFY2(!previous.isValid() || previous < stamp, qPrintable(QStringLiteral("line %1 out of order").arg(n)));
+        QVERIFY2(!previous.isValid() || previous < stamp,
+            qPrintable(QStringLiteral("line %1 out of order").arg(n)));
         previous = stamp;
     }
     QCOMPARE(nextIndex.value(QStringLiteral("A")), linesPerThread);
@@ -321,7 +325,8 @@ void TestLogFile::windowWritesOnlyWhenLogIsTrue_data()
     QTest::newRow("no config.json") << QByteArray() << QByteArray();
     QTest::newRow("LOG missing") << QByteArray(R"({"APP_VERSION": "1.2"})") << QByteArray();
     QTest::newRow("LOG false") << QByteArray(R"({"LOG": false, "APP_VERSION": "1.2"})") << QByteArray();
-    QTest::newRow("LOG the string true") << QByteArray(R"({"LOG": "true", "APP_VERSION": "1.2"})") << QByteArray();
+    QTest::newRow("LOG the string true")
+        << QByteArray(R"({"LOG": "true", "APP_VERSION": "1.2"})") << QByteArray();
     QTest::newRow("LOG 1") << QByteArray(R"({"LOG": 1, "APP_VERSION": "1.2"})") << QByteArray();
     QTest::newRow("LOG true") << QByteArray(R"({"LOG": true, "APP_VERSION": "1.2"})")
                               << QByteArray("09:41:07 052 [Debug] \"Korvane 1.2\" ...start\n");

@@ -27,55 +27,59 @@ struct Translation
 
 // Every text the window and the worker show, with its Chinese form.
 const Translation translations[] = {
-    {"MainWindow", "%1 is invalid!", "%1无效!"},
-    {"MainWindow", "(Optional)", "(可选)"},
-    {"MainWindow", "<html><head/><body><p>1.Get CpuID</p><p>2.Encrypt</p><p>3.Write</p></body></html>", "<html><head/><body><p>1.读取CpuID</p><p>2.加密</p><p>3.写入</p></body></html>"},
-    {"MainWindow", "<html><head/><body><p>1.Select Data</p><p>2.Encrypt(Optional)</p><p>3.Write</p></body></html>", "<html><head/><body><p>1.选择写入数据</p><p>2.加密(可选)</p><p>3.写入</p></body></html>"},
-    {"MainWindow", "<html><head/><body><p>1.Select Oem Key</p><p>2.Write</p></body></html>", "<html><head/><body><p>1.选择Oem密钥</p><p>2.写入</p></body></html>"},
-    {"MainWindow", "Action failed,err=%1!", "执行失败,错误码=%1!"},
-    {"MainWindow", "Action is still running,stop quit!", "还有操作在执行,停止退出!"},
-    {"MainWindow", "Action ok.", "执行成功"},
-    {"MainWindow", "Basic Level", "初级"},
-    {"MainWindow", "Browse...", "浏览..."},
-    {"MainWindow", "Data...", "数据..."},
-    {"MainWindow", "Dll did not support to do basic action!", "动态库不支持初级操作!"},
-    {"MainWindow", "Dll did not support to do high action!", "动态库不支持高级操作!"},
-    {"MainWindow", "Dll did not support to do middle action!", "动态库不支持中级操作!"},
-    {"MainWindow", "Dll is not loaded!", "动态库未加载!"},
-    {"MainWindow", "Dll:", "动态库:"},
-    {"MainWindow", "Failed to load %1!", "加载%1失败!"},
-    {"MainWindow", "High Level", "高级"},
-    {"MainWindow", "Key...", "密钥..."},
-    {"MainWindow", "Korvane", "科尔瓦内"},
-    {"MainWindow", "Middle Level", "中级"},
-    {"MainWindow", "No key file!", "密钥未选择!"},
-    {"MainWindow", "No plain file!", "明文未选择!"},
-    {"MainWindow", "Run", "执行"},
-    {"MainWindow", "Select a Dll", "选择一个动态库"},
-    {"MainWindow", "Select a Key", "选择密钥"},
-    {"MainWindow", "Select a Plain", "选择明文"},
-    {"MainWindow", "action can only work on the loader device!", "当前操作只支持loader设备!"},
-    {"MainWindow", "no available device!", "没有可操作设备!"},
-    {"MainWindow", "size invalid for key file!", "无效的密钥文件大小"},
-    {"MainWindow", "size invalid for plain file!", "无效的明文文件大小"},
-    {"ThreadWorker", "basic action done", "初级操作执行成功"},
-    {"ThreadWorker", "encode cpuid...", "加密cpuid..."},
-    {"ThreadWorker", "encode cpuid...fail", "加密cpuid...失败"},
-    {"ThreadWorker", "encode data...", "正在加密明文..."},
-    {"ThreadWorker", "encode data...fail", "加密明文...失败"},
-    {"ThreadWorker", "high action done", "高级操作执行成功"},
-    {"ThreadWorker", "invalid action", "无效操作"},
-    {"ThreadWorker", "middle action done", "中级操作执行成功"},
-    {"ThreadWorker", "read cpuid...", "读取cpuid..."},
-    {"ThreadWorker", "read cpuid...fail", "读取cpuid...失败"},
-    {"ThreadWorker", "read data file...fail", "读取明文文件...失败"},
-    {"ThreadWorker", "read key file...fail", "读取密钥文件...失败"},
-    {"ThreadWorker", "write cpuid...", "写入cpuid..."},
-    {"ThreadWorker", "write cpuid...fail", "写入cpuid...失败"},
-    {"ThreadWorker", "write encoded data...", "正在写入密文数据..."},
-    {"ThreadWorker", "write encoded data...fail", "写入密文数据...失败"},
-    {"ThreadWorker", "write oem key...", "正在写入oem密钥..."},
-    {"ThreadWorker", "write oem key...fail", "写入oem密钥...失败"},
+    { "MainWindow", "%1 is invalid!", "%1无效!" },
+    { "MainWindow", "(Optional)", "(可选)" },
+    { "MainWindow", "<html><head/><body><p>1.Get CpuID</p><p>2.Encrypt</p><p>3.Write</p></body></html>",
+        "<html><head/><body><p>1.读取CpuID</p><p>2.加密</p><p>3.写入</p></body></html>" },
+    { "MainWindow",
+        "<html><head/><body><p>1.Select Data</p><p>2.Encrypt(Optional)</p><p>3.Write</p></body></html>",
+        "<html><head/><body><p>1.选择写入数据</p><p>2.加密(可选)</p><p>3.写入</p></body></html>" },
+    { "MainWindow", "<html><head/><body><p>1.Select Oem Key</p><p>2.Write</p></body></html>",
+        "<html><head/><body><p>1.选择Oem密钥</p><p>2.写入</p></body></html>" },
+    { "MainWindow", "Action failed,err=%1!", "执行失败,错误码=%1!" },
+    { "MainWindow", "Action is still running,stop quit!", "还有操作在执行,停止退出!" },
+    { "MainWindow", "Action ok.", "执行成功" },
+    { "MainWindow", "Basic Level", "初级" },
+    { "MainWindow", "Browse...", "浏览..." },
+    { "MainWindow", "Data...", "数据..." },
+    { "MainWindow", "Dll did not support to do basic action!", "动态库不支持初级操作!" },
+    { "MainWindow", "Dll did not support to do high action!", "动态库不支持高级操作!" },
+    { "MainWindow", "Dll did not support to do middle action!", "动态库不支持中级操作!" },
+    { "MainWindow", "Dll is not loaded!", "动态库未加载!" },
+    { "MainWindow", "Dll:", "动态库:" },
+    { "MainWindow", "Failed to load %1!", "加载%1失败!" },
+    { "MainWindow", "High Level", "高级" },
+    { "MainWindow", "Key...", "密钥..." },
+    { "MainWindow", "Korvane", "科尔瓦内" },
+    { "MainWindow", "Middle Level", "中级" },
+    { "MainWindow", "No key file!", "密钥未选择!" },
+    { "MainWindow", "No plain file!", "明文未选择!" },
+    { "MainWindow", "Run", "执行" },
+    { "MainWindow", "Select a Dll", "选择一个动态库" },
+    { "MainWindow", "Select a Key", "选择密钥" },
+    { "MainWindow", "Select a Plain", "选择明文" },
+    { "MainWindow", "action can only work on the loader device!", "当前操作只支持loader设备!" },
+    { "MainWindow", "no available device!", "没有可操作设备!" },
+    { "MainWindow", "size invalid for key file!", "无效的密钥文件大小" },
+    { "MainWindow", "size invalid for plain file!", "无效的明文文件大小" },
+    { "ThreadWorker", "basic action done", "初级操作执行成功" },
+    { "ThreadWorker", "encode cpuid...", "加密cpuid..." },
+    { "ThreadWorker", "encode cpuid...fail", "加密cpuid...失败" },
+    { "ThreadWorker", "encode data...", "正在加密明文..." },
+    { "ThreadWorker", "encode data...fail", "加密明文...失败" },
+    { "ThreadWorker", "high action done", "高级操作执行成功" },
+    { "ThreadWorker", "invalid action", "无效操作" },
+    { "ThreadWorker", "middle action done", "中级操作执行成功" },
+    { "ThreadWorker", "read cpuid...", "读取cpuid..." },
+    { "ThreadWorker", "read cpuid...fail", "读取cpuid...失败" },
+    { "ThreadWorker", "read data file...fail", "读取明文文件...失败" },
+    { "ThreadWorker", "read key file...fail", "读取密钥文件...失败" },
+    { "ThreadWorker", "write cpuid...", "写入cpuid..." },
+    { "ThreadWorker", "write cpuid...fail", "写入cpuid...失败" },
+    { "ThreadWorker", "write encoded data...", "正在写入密文数据..." },
+    { "ThreadWorker", "write encoded data...fail", "写入密文数据...失败" },
+    { "ThreadWorker", "write oem key...", "正在写入oem密钥..." },
+    { "ThreadWorker", "write oem key...fail", "写入oem密钥...失败" },
 };
 
 struct IconImage
@@ -98,7 +102,7 @@ quint32 u32(const QByteArray &bytes, qsizetype at)
 quint32 u32BigEndian(const QByteArray &bytes, qsizetype at)
 {
     return quint32(quint8(bytes.at(at))) << 24 | quint32(quint8(bytes.at(at + 1))) << 16
-         | quint32(quint8(bytes.at(at + 2))) << 8 | quint32(quint8(bytes.at(at + 3)));
+        | quint32(quint8(bytes.at(at + 2))) << 8 | quint32(quint8(bytes.at(at + 3)));
 }
 
 // The image list of an icon file (16-byte entries) or of an icon group resource
@@ -111,7 +115,7 @@ QList<IconImage> iconImages(const QByteArray &directory, int entrySize)
     const int count = u16(directory, 4);
     for (int i = 0; i < count && 6 + (i + 1) * entrySize <= directory.size(); ++i) {
         const qsizetype at = 6 + i * entrySize;
-        images.append({quint8(directory.at(at)), quint8(directory.at(at + 1)), u16(directory, at + 6)});
+        images.append({ quint8(directory.at(at)), quint8(directory.at(at + 1)), u16(directory, at + 6) });
     }
     return images;
 }
@@ -172,8 +176,8 @@ double meanDifference(const QImage &a, const QImage &b)
         for (int x = 0; x < first.width(); ++x) {
             const QRgb p = first.pixel(x, y);
             const QRgb q = second.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q))
-                 + std::abs(qAlpha(p) - qAlpha(q));
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
+                + std::abs(qBlue(p) - qBlue(q)) + std::abs(qAlpha(p) - qAlpha(q));
         }
     }
     return sum / (4.0 * first.width() * first.height());
@@ -212,7 +216,8 @@ void TestShellResources::everyTextTranslated_data()
 
     for (const Translation &t : translations) {
         QTest::addRow("%s %s", t.context, t.source)
-            << QString::fromUtf8(t.context) << QString::fromUtf8(t.source) << QString::fromUtf8(t.translation);
+            << QString::fromUtf8(t.context) << QString::fromUtf8(t.source)
+            << QString::fromUtf8(t.translation);
     }
 }
 
@@ -233,13 +238,15 @@ void TestShellResources::placeholdersSurviveAndStatusTextsStayEnglish()
     QVERIFY(QCoreApplication::installTranslator(&translator));
     const QString path = QStringLiteral("/opt/bench/plugin.so");
     QCOMPARE(QCoreApplication::translate("MainWindow", "Failed to load %1!").arg(path),
-             QString::fromUtf8("加载") + path + QString::fromUtf8("失败!"));
-    QCOMPARE(QCoreApplication::translate("MainWindow", "%1 is invalid!").arg(path), path + QString::fromUtf8("无效!"));
+        QString::fromUtf8("加载") + path + QString::fromUtf8("失败!"));
+    QCOMPARE(QCoreApplication::translate("MainWindow", "%1 is invalid!").arg(path),
+        path + QString::fromUtf8("无效!"));
     QCOMPARE(QCoreApplication::translate("MainWindow", "Action failed,err=%1!").arg(-5),
-             QString::fromUtf8("执行失败,错误码=-5!"));
+        QString::fromUtf8("执行失败,错误码=-5!"));
 
     // Shown without a lookup, so no translation may exist for them in any context.
-    for (const char *status : {"One Maskrom device", "One Loader device", "One invalid device", "Many devices"}) {
+    for (const char *status :
+        { "One Maskrom device", "One Loader device", "One invalid device", "Many devices" }) {
         QCOMPARE(QCoreApplication::translate("MainWindow", status), QString::fromLatin1(status));
         QCOMPARE(QCoreApplication::translate("ThreadWorker", status), QString::fromLatin1(status));
     }
@@ -278,7 +285,7 @@ void TestShellResources::windowsIconHoldsThreeSizesOfTheSameArtwork()
     const QImage artwork(iconResource);
     QImageReader reader(icoPath);
     QCOMPARE(reader.imageCount(), 3);
-    const int sizes[] = {16, 32, 48};
+    const int sizes[] = { 16, 32, 48 };
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(entries.at(i).width, sizes[i]);
         QCOMPARE(entries.at(i).height, sizes[i]);
@@ -291,7 +298,8 @@ void TestShellResources::windowsIconHoldsThreeSizesOfTheSameArtwork()
         // Stale icons after a change of the artwork would differ far more than this.
         const QImage scaled = artwork.scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const double difference = meanDifference(image, scaled);
-        QVERIFY2(difference < 12, qPrintable(QStringLiteral("%1 px differs by %2").arg(sizes[i]).arg(difference)));
+        QVERIFY2(
+            difference < 12, qPrintable(QStringLiteral("%1 px differs by %2").arg(sizes[i]).arg(difference)));
     }
 }
 
@@ -306,11 +314,12 @@ void TestShellResources::windowsResourceScriptCompiles()
     const QString resPath = output.filePath(QStringLiteral("korvane.res"));
     QProcess process;
     process.setWorkingDirectory(output.path());
-    process.start(windres, {QStringLiteral("-i"), resourceDirectory + QStringLiteral("/korvane.rc"),
-                            QStringLiteral("-O"), QStringLiteral("res"), QStringLiteral("-o"), resPath});
+    process.start(windres,
+        { QStringLiteral("-i"), resourceDirectory + QStringLiteral("/korvane.rc"), QStringLiteral("-O"),
+            QStringLiteral("res"), QStringLiteral("-o"), resPath });
     QVERIFY(process.waitForFinished(60000));
     QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
-             process.readAllStandardError().constData());
+        process.readAllStandardError().constData());
 
     QFile res(resPath);
     QVERIFY(res.open(QIODevice::ReadOnly));
@@ -328,7 +337,8 @@ void TestShellResources::windowsResourceScriptCompiles()
         QVERIFY(resource.type != QVariant(versionType));
         if (resource.type == QVariant(iconType))
             iconIds.append(resource.name.toInt());
-        else if (resource.type == QVariant(groupIconType) && resource.name == QVariant(QStringLiteral("IDI_ICON1")))
+        else if (resource.type == QVariant(groupIconType)
+            && resource.name == QVariant(QStringLiteral("IDI_ICON1")))
             group = resource.data;
         else if (resource.type == QVariant(manifestType) && resource.name == QVariant(1))
             manifest = resource.data;
@@ -342,12 +352,14 @@ void TestShellResources::windowsResourceScriptCompiles()
         // The group names each of its images by the id of an icon resource.
         QVERIFY(iconIds.contains(u16(group, 6 + i * 14 + 12)));
     }
-    QCOMPARE(QList<int>({images.at(0).width, images.at(1).width, images.at(2).width}), QList<int>({16, 32, 48}));
+    QCOMPARE(QList<int>({ images.at(0).width, images.at(1).width, images.at(2).width }),
+        QList<int>({ 16, 32, 48 }));
 
     QXmlStreamReader xml(manifest);
     bool levelFound = false;
     while (!xml.atEnd()) {
-        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("requestedExecutionLevel")) {
+        if (xml.readNext() == QXmlStreamReader::StartElement
+            && xml.name() == QLatin1String("requestedExecutionLevel")) {
             QCOMPARE(xml.attributes().value(QLatin1String("level")).toString(), QStringLiteral("asInvoker"));
             QCOMPARE(xml.attributes().value(QLatin1String("uiAccess")).toString(), QStringLiteral("false"));
             levelFound = true;
