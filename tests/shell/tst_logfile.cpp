@@ -1,5 +1,6 @@
 #include "logmessagehandler.h"
 #include "mainwindow.h"
+#include "mainwindowtestaccess.h"
 #include "testenvironment.h"
 
 #include <QDir>
@@ -15,22 +16,6 @@
 namespace {
 
 const QDateTime sampleTime(QDate(2024, 3, 5), QTime(9, 41, 7, 52));
-
-// Puts back, when it ends, the handler that was in force when it began (QtTest's):
-// the log handler, once installed, would otherwise stay for the rest of the process.
-class MessageHandlerScope
-{
-public:
-    MessageHandlerScope()
-        : previous(qInstallMessageHandler(nullptr))
-    {
-        qInstallMessageHandler(previous);
-    }
-    ~MessageHandlerScope() { qInstallMessageHandler(previous); }
-
-private:
-    QtMessageHandler previous;
-};
 
 // A slot named like an automatic connection that finds no sender: Qt warns about it.
 class UnmatchedSlotOwner : public QObject
@@ -133,7 +118,7 @@ void TestLogFile::lineFormat()
 void TestLogFile::startLineThroughQDebug()
 {
     {
-        const MessageHandlerScope scope;
+        const MessageHandlerGuard handlers;
         qInstallMessageHandler(logMessageHandler);
         qDebug() << QStringLiteral("Korvane 1.0.3") << "...start";
     }
@@ -162,7 +147,7 @@ void TestLogFile::connectSlotsByNameDropped()
 
     // The warning as Qt really emits it, for a slot of the window that no child answers.
     {
-        const MessageHandlerScope scope;
+        const MessageHandlerGuard handlers;
         qInstallMessageHandler(logMessageHandler);
         UnmatchedSlotOwner owner;
         QMetaObject::connectSlotsByName(&owner);
@@ -278,7 +263,7 @@ void TestLogFile::twoThreadsNeitherMixNorLoseLines()
         }
     };
     {
-        const MessageHandlerScope scope;
+        const MessageHandlerGuard handlers;
         qInstallMessageHandler(logMessageHandler);
         std::unique_ptr<QThread> first(QThread::create(writer, QLatin1Char('A')));
         std::unique_ptr<QThread> second(QThread::create(writer, QLatin1Char('B')));
@@ -342,7 +327,8 @@ void TestLogFile::windowWritesOnlyWhenLogIsTrue()
     if (!config.isNull())
         environment->writeFile(QStringLiteral("config.json"), config);
 
-    const MessageHandlerScope scope;
+    // The window installs the handler for good; the guard gives QtTest its own back.
+    const MessageHandlerGuard handlers;
     {
         const MainWindow window;
         QVERIFY(QFileInfo(logDirectory()).isDir());
