@@ -5,11 +5,11 @@
 #include "apppaths.h"
 #include "devicestatus.h"
 #include "logmessagehandler.h"
+#include "windowconfig.h"
 
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -21,10 +21,6 @@
 // Construction, configuration and close handling.
 
 namespace {
-
-const QString logKey = QStringLiteral("LOG");
-const QString dllKey = QStringLiteral("DLL");
-const QString versionKey = QStringLiteral("APP_VERSION");
 
 // Replaces the file only once the new content is complete, so a crash or a full
 // disk leaves the previous configuration, the user's other keys included.
@@ -57,7 +53,7 @@ MainWindow::MainWindow(QWidget *parent)
     settings.transferRetries = 10;
     settings.transferTimeoutSeconds = 30;
     ZV_LogSettings log = {};
-    const bool logEnabled = config.object().value(logKey).toBool();
+    const bool logEnabled = WindowConfig::logEnabled(config);
     log.enabled = logEnabled ? 1 : 0;
     // The library may keep this address: logPath stays unchanged for the window's life.
     log.directory = logEnabled ? logPath.utf16() : nullptr;
@@ -68,15 +64,15 @@ MainWindow::MainWindow(QWidget *parent)
     statusLabel = new QLabel(ui->statusBar);
     ui->statusBar->insertPermanentWidget(0, statusLabel, 0);
 
-    const QString pluginPath = config.object().value(dllKey).toString();
+    const QString pluginPath = WindowConfig::pluginPath(config);
     if (!pluginPath.isEmpty() && QFileInfo::exists(pluginPath))
         loadPlugin(pluginPath);
 
-    setWindowTitle(windowTitle() + QLatin1Char(' ') + config.object().value(versionKey).toString());
+    setWindowTitle(windowTitle() + QLatin1Char(' ') + WindowConfig::version(config));
 
     statusLabel->setText(scanDeviceStatus());
 
-    if (config.object().value(logKey).toBool()) {
+    if (WindowConfig::logEnabled(config)) {
         setLogFileDirectory(logPath);
         qInstallMessageHandler(logMessageHandler);
     }
@@ -94,14 +90,12 @@ MainWindow::~MainWindow()
 
 bool MainWindow::loadConfig()
 {
-    QFile file(AppPaths::configFilePath());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    const std::optional<QJsonDocument> read = WindowConfig::readFile(AppPaths::configFilePath());
+    if (!read) {
         qDebug() << "failed to open config.json";
         return false;
     }
-    const QString text = QString::fromUtf8(file.readAll());
-    file.close();
-    config = QJsonDocument::fromJson(text.toUtf8());
+    config = *read;
     return true;
 }
 
@@ -109,10 +103,10 @@ bool MainWindow::saveConfig()
 {
     QJsonObject root = config.object();
     const QString pluginPath = ui->dllEdit->text();
-    if (pluginPath == root.value(dllKey).toString())
+    if (pluginPath == root.value(WindowConfig::dllKey).toString())
         return true;
 
-    root.insert(dllKey, pluginPath);
+    root.insert(WindowConfig::dllKey, pluginPath);
     config.setObject(root);
     if (!writeFileAtomically(AppPaths::configFilePath(), config.toJson(QJsonDocument::Indented))) {
         qDebug() << "failed to save config.json";

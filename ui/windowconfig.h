@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QJsonDocument>
+#include <QString>
+
+#include <optional>
+
+// The rules by which the window reads config.json, apart from the window so that they
+// can be exercised with any file content.
+namespace WindowConfig {
+
+extern const QString logKey;
+extern const QString dllKey;
+extern const QString versionKey;
+
+// The file read whole, decoded as UTF-8 text and parsed: a null document when the text
+// is not JSON. No value when the file cannot be opened.
+std::optional<QJsonDocument> readFile(const QString &path);
+
+// Only the literal true enables "LOG"; a "DLL" or "APP_VERSION" that is not a string,
+// and every key of a root that is not an object, count as empty.
+bool logEnabled(const QJsonDocument &config);
+QString pluginPath(const QJsonDocument &config);
+QString version(const QJsonDocument &config);
+
+} // namespace WindowConfig
