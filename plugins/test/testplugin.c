@@ -32,6 +32,16 @@ static uint8_t *plaintext;
 static uint32_t plaintextSize;
 static int32_t lastError;
 
+#if !defined(KORVANE_TEST_FAULT_BORROW) && defined(__GNUC__)
+/* The copy goes with the library when it is unloaded, as a real plug-in's would. */
+__attribute__((destructor)) static void releaseOnUnload(void)
+{
+    free(plaintext);
+    plaintext = NULL;
+    plaintextSize = 0;
+}
+#endif
+
 static FILE *beginEntry(const char *call)
 {
     const char *path = getenv("KORVANE_TEST_PLUGIN_JOURNAL");
