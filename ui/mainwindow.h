@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QString>
 
+class QCheckBox;
 class QCloseEvent;
 class QLabel;
 class ThreadWorker;
@@ -46,6 +47,7 @@ private:
     bool saveConfig();
     void loadPlugin(QString path);
     void refuseAction(const QString &text);
+    bool pluginReadyFor(const QCheckBox *levelCheck, const QString &unsupportedText);
     void launchAction(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
 
     Ui::MainWindow *ui;

@@ -5,6 +5,7 @@
 #include "threadworker.h"
 
 #include <QBrush>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidgetItem>
@@ -32,16 +33,27 @@ void MainWindow::refuseAction(const QString &text)
     QMessageBox::critical(this, tr("Korvane"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-void MainWindow::basicRunClick()
+bool MainWindow::pluginReadyFor(const QCheckBox *levelCheck, const QString &unsupportedText)
 {
     // A click that arrives between a launch and the queued busy state is the same
-    // press again: it must not start a second worker.
+    // press again: it must not start a second worker, nor show anything.
     if (worker)
+        return false;
+    if (!library.isLoaded()) {
+        refuseAction(tr("Dll is not loaded!"));
+        return false;
+    }
+    if (!levelCheck->isChecked()) {
+        refuseAction(unsupportedText);
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::basicRunClick()
+{
+    if (!pluginReadyFor(ui->basicCheck, tr("Dll did not support to do basic action!")))
         return;
-    if (!library.isLoaded())
-        return refuseAction(tr("Dll is not loaded!"));
-    if (!ui->basicCheck->isChecked())
-        return refuseAction(tr("Dll did not support to do basic action!"));
     const QString keyFile = ui->basicKeyEdit->text();
     if (!keyFile.isEmpty() && !isValidBasicKeySize(fileSize(keyFile)))
         return refuseAction(tr("size invalid for key file!"));
@@ -53,12 +65,8 @@ void MainWindow::basicRunClick()
 
 void MainWindow::middleRunClick()
 {
-    if (worker)
+    if (!pluginReadyFor(ui->middleCheck, tr("Dll did not support to do middle action!")))
         return;
-    if (!library.isLoaded())
-        return refuseAction(tr("Dll is not loaded!"));
-    if (!ui->middleCheck->isChecked())
-        return refuseAction(tr("Dll did not support to do middle action!"));
     const QString plainFile = ui->middlePlainEdit->text();
     if (plainFile.isEmpty())
         return refuseAction(tr("No plain file!"));
@@ -72,12 +80,8 @@ void MainWindow::middleRunClick()
 
 void MainWindow::highRunClick()
 {
-    if (worker)
+    if (!pluginReadyFor(ui->highCheck, tr("Dll did not support to do high action!")))
         return;
-    if (!library.isLoaded())
-        return refuseAction(tr("Dll is not loaded!"));
-    if (!ui->highCheck->isChecked())
-        return refuseAction(tr("Dll did not support to do high action!"));
     const QString keyFile = ui->highKeyEdit->text();
     if (keyFile.isEmpty())
         return refuseAction(tr("No key file!"));
