@@ -1,0 +1,70 @@
+// Arbitrary bytes as config.json, read the way the window reads it at start. Besides
+// what the sanitizers catch, a configuration the window rewrites at close must read
+// back as it was written, so the plug-in path and the user's other keys survive.
+
+#include "windowconfig.h"
+
+#include <QFile>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QString configPath;
+
+void require(bool condition, const char *what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "fuzz_config: %s\n", what);
+        std::abort();
+    }
+}
+
+void writeConfig(const QByteArray &content)
+{
+    QFile file(configPath);
+    require(file.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot open the configuration for writing");
+    require(file.write(content) == content.size(), "cannot write the configuration");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    static QTemporaryDir directory;
+    require(directory.isValid(), "no temporary directory");
+    configPath = directory.filePath(QStringLiteral("config.json"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    writeConfig(QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
+    const std::optional<QJsonDocument> config = WindowConfig::readFile(configPath);
+    require(config.has_value(), "a written configuration could not be opened");
+
+    const bool log = WindowConfig::logEnabled(*config);
+    const QString pluginPath = WindowConfig::pluginPath(*config);
+    const QString version = WindowConfig::version(*config);
+    if (!config->isObject()) {
+        require(!log && pluginPath.isEmpty() && version.isEmpty(), "a root that is no object gave a setting");
+        return 0;
+    }
+
+    // What the window writes at close: the same object with "DLL" set, indented.
+    QJsonObject root = config->object();
+    root.insert(WindowConfig::dllKey, pluginPath + QStringLiteral("/plugin.so"));
+    writeConfig(QJsonDocument(root).toJson(QJsonDocument::Indented));
+    const std::optional<QJsonDocument> reread = WindowConfig::readFile(configPath);
+    // Compared value by value: Qt drops a U+FEFF that opens a string when it reads it,
+    // yet keeps it in the object's own comparison.
+    require(reread.has_value() && reread->object().toVariantMap() == root.toVariantMap(),
+        "a rewritten configuration read back differently");
+    require(WindowConfig::logEnabled(*reread) == log && WindowConfig::version(*reread) == version,
+        "a rewrite changed LOG or APP_VERSION");
+    return 0;
+}
