@@ -1,6 +1,7 @@
 #include "filecontent.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 FileContent::~FileContent()
 {
@@ -11,6 +12,10 @@ FileContent::Status FileContent::read(const QString &path, const std::function<b
 {
     wipe();
     sizeAtOpen = -1;
+    // Opening a named pipe or a device would wait for a writer that never comes and
+    // hold the action, and with it the window, for good: only regular files are read.
+    if (!QFileInfo(path).isFile())
+        return Status::Unreadable;
     // Unbuffered: the bytes go straight into our buffer and leave no copy in QIODevice's.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file.isSequential())
