@@ -120,6 +120,11 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     if (message.contains(QLatin1String("connectSlotsByName")))
         return;
 
+    // Made, connected to each other and destroyed outside the lock, so that while one
+    // thread writes its line the other can prepare its own.
+    QFile file;
+    QTextStream stream(&file);
+
     LogState &state = logState();
     // Held from reading the clock to closing the file, so lines from the GUI thread and
     // the worker never interleave and appear in the order of their time stamps.
@@ -141,11 +146,10 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 
     const QString prefix = state.directoryPrefix.isEmpty() ? directoryPrefix(AppPaths::logDirectoryPath())
                                                            : state.directoryPrefix;
+    file.setFileName(prefix + QLatin1String(name));
     // Unbuffered: the stream's flush at the end of the line is then the only write.
-    QFile file(prefix + QLatin1String(name));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return;
-    QTextStream stream(&file);
     stream << QLatin1String(time) << tagFor(type) << message << Qt::endl;
     file.close();
 }
