@@ -6,6 +6,7 @@
 #include <QResource>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QTest>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -91,18 +92,12 @@ struct IconImage
 
 quint16 u16(const QByteArray &bytes, qsizetype at)
 {
-    return quint16(quint8(bytes.at(at)) | quint8(bytes.at(at + 1)) << 8);
+    return qFromLittleEndian<quint16>(bytes.constData() + at);
 }
 
 quint32 u32(const QByteArray &bytes, qsizetype at)
 {
-    return quint32(u16(bytes, at)) | quint32(u16(bytes, at + 2)) << 16;
-}
-
-quint32 u32BigEndian(const QByteArray &bytes, qsizetype at)
-{
-    return quint32(quint8(bytes.at(at))) << 24 | quint32(quint8(bytes.at(at + 1))) << 16
-        | quint32(quint8(bytes.at(at + 2))) << 8 | quint32(quint8(bytes.at(at + 3)));
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
 }
 
 // The image list of an icon file (16-byte entries) or of an icon group resource
@@ -138,7 +133,7 @@ QVariant readNameOrId(const QByteArray &bytes, qsizetype &at)
         return id;
     }
     QString name;
-    for (; u16(bytes, at) != 0; at += 2)
+    for (; at + 2 <= bytes.size() && u16(bytes, at) != 0; at += 2)
         name.append(QChar(u16(bytes, at)));
     at += 2;
     return name;
@@ -260,8 +255,8 @@ void TestShellResources::windowIconIs128PixelRgba()
     const QByteArray png = file.readAll();
     QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
     QCOMPARE(png.mid(12, 4), QByteArray("IHDR"));
-    QCOMPARE(u32BigEndian(png, 16), 128u);
-    QCOMPARE(u32BigEndian(png, 20), 128u);
+    QCOMPARE(qFromBigEndian<quint32>(png.constData() + 16), 128u);
+    QCOMPARE(qFromBigEndian<quint32>(png.constData() + 20), 128u);
     QCOMPARE(int(png.at(24)), 8); // bits per channel
     QCOMPARE(int(png.at(25)), 6); // colour type RGBA
     QCOMPARE(int(png.at(28)), 0); // not interlaced
