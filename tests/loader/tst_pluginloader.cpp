@@ -1,23 +1,61 @@
-#include "loadersupport.h"
+#include "mainwindow.h"
+#include "mainwindowtestaccess.h"
+#include "messageboxobserver.h"
+#include "pluginentries.h"
 #include "pluginjournal.h"
 #include "pluginloader.h"
 #include "testenvironment.h"
 #include "testplugins.h"
+#include "threadworker.h"
 
+#include <QCheckBox>
 #include <QDir>
-#include <QFile>
-#include <QLibrary>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
-// Leaves a mark in the plug-in's static state: its last "PLAINTEXT".
-void markThroughTable(const QByteArray &mark)
+#ifdef Q_OS_WIN
+const QStringList pluginFilters { "dll files (*.dll)", "All files (*)" };
+#else
+const QStringList pluginFilters { "shared libraries (*.so)", "All files (*)" };
+#endif
+const QStringList dataFilters { "bin files (*.bin)", "text files (*.txt)", "All files (*)" };
+
+// Asked of the system, not of QLibrary, whose own bookkeeping is under test.
+bool isModuleMapped(const QString &path)
 {
-    QByteArray bytes = mark;
-    const Buffer_T buffer { reinterpret_cast<uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size()) };
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
+        return false;
+#ifdef Q_OS_WIN
+    return GetModuleHandleW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(canonical).utf16()))
+        != nullptr;
+#else
+    QFile maps("/proc/self/maps");
+    if (!maps.open(QIODevice::ReadOnly))
+        qFatal("cannot read /proc/self/maps");
+    return maps.readAll().contains(' ' + QFile::encodeName(canonical) + '\n');
+#endif
+}
+
+QByteArray tableBytes()
+{
+    return QByteArray(reinterpret_cast<const char *>(&pluginEntryTable()), sizeof(PluginEntryTable));
+}
+
+// Leaves a mark in the plug-in's static state: its last "PLAINTEXT".
+void markThroughTable(QByteArray mark)
+{
+    const Buffer_T buffer { reinterpret_cast<uint8_t *>(mark.data()), static_cast<uint32_t>(mark.size()) };
     QCOMPARE(pluginEntryTable().addBufferParam(KORVANE_PARAM_PLAINTEXT, buffer), 1);
 }
 
@@ -26,9 +64,21 @@ QByteArray encryptThroughTable(qsizetype size)
 {
     QByteArray out(size, '\0');
     const Buffer_T buffer { reinterpret_cast<uint8_t *>(out.data()), static_cast<uint32_t>(out.size()) };
-    if (pluginEntryTable().doMiddleEncrypt(buffer) != 1)
-        return QByteArray();
-    return out;
+    return pluginEntryTable().doMiddleEncrypt(buffer) == 1 ? out : QByteArray();
+}
+
+template <typename Widget = QLineEdit> Widget *child(const MainWindow &window, const QString &name)
+{
+    return window.findChild<Widget *>(name);
+}
+
+// The three level boxes as "BMH", with "-" for each one cleared.
+QString levelBoxes(const MainWindow &window)
+{
+    QString boxes;
+    for (const char *name : { "B basicCheck", "M middleCheck", "H highCheck" })
+        boxes += child<QCheckBox>(window, QString(name).mid(2))->isChecked() ? name[0] : '-';
+    return boxes;
 }
 
 } // namespace
@@ -40,225 +90,248 @@ class PluginLoaderTest : public QObject
 private slots:
     void init();
     void cleanup();
-
-    void acceptsCompletePlugin();
-    void refusesMissingExport_data();
-    void refusesMissingExport();
-    void refusesLibraryThatDoesNotLoad_data();
-    void refusesLibraryThatDoesNotLoad();
-    void reloadKeepsModuleAndItsState();
-    void newPathReplacesOldModule();
-    void newPathIsLoadedBeforeOldLeaves();
+    void moduleLifetime();
+    void refusals_data();
+    void refusals();
+    void levels_data();
+    void levels();
+    void dialogs_data();
+    void dialogs();
 
 private:
-    QString copyOfPlugin(const QString &name) const { return copyOfRecordingPlugin(*environment, name); }
-    void acceptFirst(const QString &path);
+    // A copy of the recording plug-in: a module distinct from every other test's.
+    QString copyOfPlugin(const QString &name) const;
 
-    std::unique_ptr<TestEnvironment> environment;
-    std::unique_ptr<QLibrary> kept;
+    std::unique_ptr<TestEnvironment> env;
 };
 
 void PluginLoaderTest::init()
 {
-    environment = std::make_unique<TestEnvironment>();
-    QVERIFY(environment->isValid());
-    kept = std::make_unique<QLibrary>();
+    env = std::make_unique<TestEnvironment>();
     pluginEntryTable() = PluginEntryTable();
     qunsetenv("KORVANE_TEST_PROOF_LEVEL");
 }
 
 void PluginLoaderTest::cleanup()
 {
-    if (kept->isLoaded())
-        kept->unload();
-    kept.reset();
-    environment.reset();
-    qunsetenv("KORVANE_TEST_PROOF_LEVEL");
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
+    env.reset();
 }
 
-void PluginLoaderTest::acceptFirst(const QString &path)
+QString PluginLoaderTest::copyOfPlugin(const QString &name) const
 {
-    const PluginLoadResult result = loadPluginLibrary(path, *kept);
-    QVERIFY(result.accepted());
-    QVERIFY(kept->isLoaded());
-    QVERIFY(isModuleMapped(path));
+    const QString path = env->filePath(name);
+    return QFile::copy(QString::fromUtf8(TestPlugins::recordingPlugin), path) ? path : QString();
 }
 
-void PluginLoaderTest::acceptsCompletePlugin()
+void PluginLoaderTest::moduleLifetime()
 {
-    const QString path = copyOfPlugin(QStringLiteral("complete.so"));
-    PluginJournal journal(environment->filePath(QStringLiteral("journal.jsonl")));
+    const QString path = copyOfPlugin("first.so");
+    const QString newPath = copyOfPlugin("second.so");
+    PluginJournal journal(env->filePath("journal.jsonl"));
+    QLibrary kept;
     qputenv("KORVANE_TEST_PROOF_LEVEL", "5");
-
-    const PluginLoadResult result = loadPluginLibrary(path, *kept);
-
+    const PluginLoadResult result = loadPluginLibrary(path, kept);
     QVERIFY(result.accepted());
     QCOMPARE(result.proofLevel, 5);
-    QVERIFY(result.logLine.isEmpty());
-    QVERIFY(result.missingExport.isEmpty());
-    QVERIFY(kept->isLoaded());
-    QVERIFY(isModuleMapped(path));
-    // Asked once, at load; nothing else is called.
-    QCOMPARE(journal.calls(), QStringList { QStringLiteral("getProofLevel") });
-
-    // Every entry is the module's own export.
-    const PluginEntryTable &table = pluginEntryTable();
-    auto isExport = [&](auto entry, const char *name) {
-        return reinterpret_cast<QFunctionPointer>(entry) == kept->resolve(name);
-    };
-    QVERIFY(isExport(table.getProofLevel, "getProofLevel"));
-    QVERIFY(isExport(table.getErrorCode, "getErrorCode"));
-    QVERIFY(isExport(table.addUintParam, "addUintParam"));
-    QVERIFY(isExport(table.addBoolParam, "addBoolParam"));
-    QVERIFY(isExport(table.addBufferParam, "addBufferParam"));
-    QVERIFY(isExport(table.addStringParam, "addStringParam"));
-    QVERIFY(isExport(table.doBasicEncrypt, "doBasicEncrypt"));
-    QVERIFY(isExport(table.doMiddleEncrypt, "doMiddleEncrypt"));
-    QVERIFY(isExport(table.doHighEncrypt, "doHighEncrypt"));
-}
-
-void PluginLoaderTest::refusesMissingExport_data()
-{
-    QTest::addColumn<QString>("exportName");
-    QTest::addColumn<QString>("path");
-    for (const TestPlugins::MissingExportPlugin &plugin : TestPlugins::missingExportPlugins)
-        QTest::newRow(plugin.exportName)
-            << QString::fromUtf8(plugin.exportName) << QString::fromUtf8(plugin.path);
-}
-
-void PluginLoaderTest::refusesMissingExport()
-{
-    QFETCH(QString, exportName);
-    QFETCH(QString, path);
-
-    const QString previous = copyOfPlugin(QStringLiteral("previous.so"));
-    acceptFirst(previous);
-    markThroughTable("previous state");
-    const PluginEntryTable before = pluginEntryTable();
-
-    PluginJournal journal(environment->filePath(QStringLiteral("journal.jsonl")));
-    qputenv("KORVANE_TEST_PROOF_LEVEL", "3");
-    const PluginLoadResult result = loadPluginLibrary(path, *kept);
-
-    QCOMPARE(result.kind, PluginLoadResult::Kind::MissingExport);
-    QCOMPARE(result.missingExport, exportName);
-    QCOMPARE(result.logLine, QStringLiteral("Not found %1 in the dll").arg(exportName));
-    // getProofLevel is asked as soon as it resolves, before any other export is tried.
-    const bool levelAsked = exportName != QLatin1String("getProofLevel");
-    QCOMPARE(result.proofLevel, levelAsked ? 3 : 0);
-    QCOMPARE(journal.calls(), levelAsked ? QStringList { QStringLiteral("getProofLevel") } : QStringList());
-
-    // The refused probe is released; the previous plug-in still serves, state and all.
-    QVERIFY(!isModuleMapped(path));
-    QVERIFY(isModuleMapped(previous));
-    QVERIFY(kept->isLoaded());
-    QCOMPARE(entryTableBytes(pluginEntryTable()), entryTableBytes(before));
-    QCOMPARE(encryptThroughTable(14), testPluginOutput("previous state", 14));
-}
-
-void PluginLoaderTest::refusesLibraryThatDoesNotLoad_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("content"); // null: no file at all
-    QTest::addColumn<bool>("directory");
-
-    QFile plugin(QString::fromUtf8(TestPlugins::recordingPlugin));
-    QVERIFY(plugin.open(QIODevice::ReadOnly));
-    const QByteArray truncated = plugin.read(256);
-
-    QTest::newRow("text file") << "notes.so" << QByteArray("not a library\n") << false;
-    QTest::newRow("truncated library") << "truncated.so" << truncated << false;
-    QTest::newRow("empty file") << "empty.so" << QByteArray("") << false;
-    QTest::newRow("directory") << "folder.so" << QByteArray() << true;
-    QTest::newRow("missing path") << "absent.so" << QByteArray() << false;
-}
-
-void PluginLoaderTest::refusesLibraryThatDoesNotLoad()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(bool, directory);
-
-    QString path = environment->filePath(name);
-    if (directory)
-        QVERIFY(QDir(environment->applicationDirectory()).mkdir(name));
-    else if (!content.isNull())
-        path = environment->writeFile(name, content);
-
-    const QString previous = copyOfPlugin(QStringLiteral("previous.so"));
-    acceptFirst(previous);
-    const PluginEntryTable before = pluginEntryTable();
-
-    const PluginLoadResult result = loadPluginLibrary(path, *kept);
-
-    QCOMPARE(result.kind, PluginLoadResult::Kind::LoadFailed);
-    QCOMPARE(result.logLine, QStringLiteral("loading dll failed"));
-    QCOMPARE(result.proofLevel, 0);
-    QVERIFY(result.missingExport.isEmpty());
-    QVERIFY(isModuleMapped(previous));
-    QVERIFY(kept->isLoaded());
-    QCOMPARE(entryTableBytes(pluginEntryTable()), entryTableBytes(before));
-}
-
-void PluginLoaderTest::reloadKeepsModuleAndItsState()
-{
-    const QString path = copyOfPlugin(QStringLiteral("reloaded.so"));
-    acceptFirst(path);
+    // Asked once, at load; and every entry is the module's own export.
+    QCOMPARE(journal.calls(), QStringList { "getProofLevel" });
+    QByteArray exports;
+    for (const char *name : KORVANE_PLUGIN_EXPORT_NAMES) {
+        const QFunctionPointer entry = kept.resolve(name);
+        exports.append(reinterpret_cast<const char *>(&entry), sizeof entry);
+    }
+    QCOMPARE(tableBytes(), exports);
     markThroughTable("kept across reloads");
 
-    for (int reload = 1; reload <= 2; ++reload) {
-        qputenv("KORVANE_TEST_PROOF_LEVEL", QByteArray::number(reload));
-        const PluginLoadResult result = loadPluginLibrary(path, *kept);
-        QVERIFY(result.accepted());
-        QCOMPARE(result.proofLevel, reload);
-        QVERIFY(kept->isLoaded());
+    // The same path twice, then another spelling of it (a new path to QLibrary, the same
+    // module to the system): had the module left memory, its parameters would be gone.
+    const QString paths[] = { path, path, env->applicationDirectory() + "/./first.so" };
+    for (int level = 0; level < 3; ++level) {
+        qputenv("KORVANE_TEST_PROOF_LEVEL", QByteArray::number(level));
+        QCOMPARE(loadPluginLibrary(paths[level], kept).proofLevel, level);
+        QVERIFY(kept.isLoaded());
         QVERIFY(isModuleMapped(path));
-        // Had the module left memory in between, its parameters would be gone.
         QCOMPARE(encryptThroughTable(19), testPluginOutput("kept across reloads", 19));
     }
 
-    // No reference is left behind: unloading the kept library really unloads it.
-    QVERIFY(kept->unload());
+    // A new module replaces it, and no reference to the old is left behind.
+    QVERIFY(loadPluginLibrary(newPath, kept).accepted());
     QVERIFY(!isModuleMapped(path));
-}
-
-void PluginLoaderTest::newPathReplacesOldModule()
-{
-    const QString oldPath = copyOfPlugin(QStringLiteral("old.so"));
-    const QString newPath = copyOfPlugin(QStringLiteral("new.so"));
-    acceptFirst(oldPath);
-    markThroughTable("old state");
-
-    QVERIFY(loadPluginLibrary(newPath, *kept).accepted());
-
-    QVERIFY(!isModuleMapped(oldPath));
     QVERIFY(isModuleMapped(newPath));
-    QVERIFY(kept->isLoaded());
-    // The table now reaches the new module, which has no plaintext yet.
     QCOMPARE(encryptThroughTable(4), testPluginOutput(QByteArray(), 4));
-
-    QVERIFY(kept->unload());
+    QVERIFY(kept.unload());
     QVERIFY(!isModuleMapped(newPath));
 }
 
-// A second spelling of the same file is a new path to QLibrary but the same module to
-// the system: the module survives only if the new path is loaded before the old one
-// is released.
-void PluginLoaderTest::newPathIsLoadedBeforeOldLeaves()
+void PluginLoaderTest::refusals_data()
 {
-    const QString path = copyOfPlugin(QStringLiteral("twice.so"));
-    const QString otherSpelling = environment->applicationDirectory() + QStringLiteral("/./twice.so");
-    acceptFirst(path);
-    markThroughTable("survives the swap");
+    QTest::addColumn<QString>("path"); // empty: a text file dressed as a library
+    QTest::addColumn<QString>("missingExport");
 
-    QVERIFY(loadPluginLibrary(otherSpelling, *kept).accepted());
-
-    QVERIFY(isModuleMapped(path));
-    QCOMPARE(encryptThroughTable(17), testPluginOutput("survives the swap", 17));
-
-    QVERIFY(kept->unload());
-    QVERIFY(!isModuleMapped(path));
+    QTest::newRow("not a library") << QString() << QString();
+    for (const TestPlugins::MissingExportPlugin &missing : TestPlugins::missingExportPlugins)
+        QTest::newRow(missing.exportName) << missing.path << missing.exportName;
 }
 
-QTEST_GUILESS_MAIN(PluginLoaderTest)
+void PluginLoaderTest::refusals()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, missingExport);
+    if (path.isEmpty())
+        path = env->writeFile("notes.so", "not a library\n");
+    const bool loads = !missingExport.isEmpty();
+    const QString logLine = loads ? "Not found " + missingExport + " in the dll" : "loading dll failed";
+
+    // Configured for start-up: refused before the window shows, nothing taken from it.
+    env->writeFile("config.json", R"({"DLL": ")" + path.toUtf8() + R"("})");
+    MessageBoxObserver observer;
+    QList<bool> windowShown;
+    observer.setOnMessageBox(
+        [&](QMessageBox *box) { windowShown << (box->parentWidget() && box->parentWidget()->isVisible()); });
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine));
+    MainWindow window;
+    QCOMPARE(windowShown, QList<bool> { false });
+    QVERIFY(child(window, "dllEdit")->text().isEmpty());
+    QCOMPARE(levelBoxes(window), QStringLiteral("---"));
+    QVERIFY(!MainWindowTestAccess::library(window).isLoaded());
+    QCOMPARE(tableBytes(), QByteArray(sizeof(PluginEntryTable), '\0'));
+
+    // Chosen after an accepted plug-in: refused, and the accepted one still serves.
+    const QString current = copyOfPlugin("current.so");
+    qputenv("KORVANE_TEST_PROOF_LEVEL", "5");
+    observer.queueFileDialogAnswer(current);
+    child<QPushButton>(window, "dllButton")->click();
+    markThroughTable("previous state");
+    const QByteArray before = tableBytes();
+    PluginJournal journal(env->filePath("journal.jsonl"));
+    // A refused plug-in that gets as far as its level must not show it either.
+    qputenv("KORVANE_TEST_PROOF_LEVEL", "2");
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine));
+    observer.queueFileDialogAnswer(path);
+    child<QPushButton>(window, "dllButton")->click();
+
+    QCOMPARE(observer.messageBoxes().size(), 2);
+    for (const ObservedMessageBox &box : observer.messageBoxes()) {
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QCOMPARE(box.title, QStringLiteral("Korvane"));
+        QCOMPARE(box.text,
+            (loads ? QStringLiteral("%1 is invalid!") : QStringLiteral("Failed to load %1!")).arg(path));
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        // Asked for without a default button, Qt makes the single Ok the default.
+        QCOMPARE(box.defaultButton, QMessageBox::Ok);
+        QCOMPARE(box.parent, &window);
+    }
+    QCOMPARE(child(window, "dllEdit")->text(), current);
+    QCOMPARE(levelBoxes(window), QStringLiteral("B-H"));
+    QCOMPARE(tableBytes(), before);
+    QVERIFY(isModuleMapped(current));
+    QVERIFY(!isModuleMapped(path));
+    // getProofLevel is asked as soon as it resolves, before any other export is tried.
+    const bool levelAsked = loads && missingExport != "getProofLevel";
+    QCOMPARE(journal.calls(), levelAsked ? QStringList { "getProofLevel" } : QStringList());
+    QCOMPARE(encryptThroughTable(14), testPluginOutput("previous state", 14));
+}
+
+void PluginLoaderTest::levels_data()
+{
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<bool>("afterAll"); // else after a plug-in of level 0
+    QTest::addColumn<QString>("boxes");
+
+    QTest::newRow("none") << "0" << true << "---";
+    QTest::newRow("basic") << "1" << true << "B--";
+    QTest::newRow("middle") << "2" << true << "-M-";
+    QTest::newRow("high") << "4" << true << "--H";
+    QTest::newRow("all") << "7" << false << "BMH";
+    QTest::newRow("high bits only") << "0x18" << true << "---";
+    QTest::newRow("every bit") << "-1" << false << "BMH";
+    QTest::newRow("middle with the sign bit") << "0x80000002" << true << "-M-";
+}
+
+void PluginLoaderTest::levels()
+{
+    QFETCH(QString, level);
+    QFETCH(bool, afterAll);
+    QFETCH(QString, boxes);
+
+    const QString first = copyOfPlugin("first.so");
+    const QString second = copyOfPlugin("second.so");
+    env->writeFile("config.json", R"({"DLL": ")" + first.toUtf8() + R"("})");
+    qputenv("KORVANE_TEST_PROOF_LEVEL", afterAll ? "7" : "0");
+    MessageBoxObserver observer;
+    MainWindow window;
+    QVERIFY(isModuleMapped(first));
+    QCOMPARE(levelBoxes(window), afterAll ? "BMH" : "---");
+
+    // In the gap between a launch and the busy state, the worker alone blocks the loader.
+    qputenv("KORVANE_TEST_PROOF_LEVEL", level.toLatin1());
+    observer.queueFileDialogAnswer(second);
+    ThreadWorker launched;
+    MainWindowTestAccess::setWorker(window, &launched);
+    child<QPushButton>(window, "dllButton")->click();
+    QVERIFY(observer.fileDialogs().isEmpty());
+    QVERIFY(!isModuleMapped(second));
+    MainWindowTestAccess::setWorker(window, nullptr);
+
+    child<QPushButton>(window, "dllButton")->click();
+    QCOMPARE(observer.fileDialogs().size(), 1);
+    QVERIFY(observer.messageBoxes().isEmpty());
+    QCOMPARE(child(window, "dllEdit")->text(), second);
+    QCOMPARE(levelBoxes(window), boxes);
+    QVERIFY(!isModuleMapped(first));
+    QVERIFY(isModuleMapped(second));
+}
+
+void PluginLoaderTest::dialogs_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QStringList>("filters");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("readOnly");
+
+    QTest::newRow("plug-in") << "dllEdit" << pluginFilters << "Select a Dll" << true;
+    QTest::newRow("basic key") << "basicKeyEdit" << dataFilters << "Select a Key" << false;
+    QTest::newRow("middle plain") << "middlePlainEdit" << dataFilters << "Select a Plain" << true;
+    QTest::newRow("high key") << "highKeyEdit" << dataFilters << "Select a Key" << false;
+}
+
+void PluginLoaderTest::dialogs()
+{
+    QFETCH(QString, edit);
+    QFETCH(QStringList, filters);
+    QFETCH(QString, title);
+    QFETCH(bool, readOnly);
+
+    const bool plugin = edit == "dllEdit";
+    const QString chosen = plugin ? copyOfPlugin("chosen plug-in (1).so")
+                                  : env->writeFile("chosen key (1).bin", QByteArray(32, 'k'));
+    MessageBoxObserver observer;
+    MainWindow window;
+    QLineEdit *target = child(window, edit);
+    QPushButton *button = child<QPushButton>(window, QString(edit).replace("Edit", "Button"));
+    QCOMPARE(target->isReadOnly(), readOnly);
+    const QString earlier = "C:/an earlier, much longer path typed by hand/key.bin";
+    target->setText(earlier);
+
+    observer.queueFileDialogAnswer(QString());
+    observer.queueFileDialogAnswer(chosen);
+    button->click();
+    QCOMPARE(target->text(), earlier);
+    QCOMPARE(tableBytes(), QByteArray(sizeof(PluginEntryTable), '\0'));
+    button->click();
+    QCOMPARE(target->text(), chosen);
+
+    QCOMPARE(observer.fileDialogs().size(), 2);
+    for (const ObservedFileDialog &dialog : observer.fileDialogs()) {
+        QCOMPARE(dialog.title, title);
+        QCOMPARE(dialog.nameFilters, filters);
+        QCOMPARE(dialog.parent, &window);
+    }
+    // Choosing a file is no error; only the plug-in's dialog reaches the plug-in side.
+    QVERIFY(observer.messageBoxes().isEmpty());
+    QCOMPARE(levelBoxes(window), plugin ? "BMH" : "---");
+}
+
+QTEST_MAIN(PluginLoaderTest)
 #include "tst_pluginloader.moc"

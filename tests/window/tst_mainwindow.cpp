@@ -4,27 +4,26 @@
 #include "messageboxobserver.h"
 #include "testbench.h"
 #include "testenvironment.h"
+#include "testplugins.h"
 #include "threadworker.h"
 #include "translation.h"
 
 #include <QBoxLayout>
-#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
-#include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QLoggingCategory>
+#include <QMetaEnum>
 #include <QPushButton>
-#include <QSpacerItem>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTranslator>
 
-// The window's widget tree and texts, its close handling, and its life with the
-// device library.
+// The main window: widget tree, config.json, device library, close and translation.
 class TestMainWindow : public QObject
 {
     Q_OBJECT
@@ -32,57 +31,75 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase();
     void cleanup();
-    void widgetClasses_data();
-    void widgetClasses();
-    void layouts_data();
-    void layouts();
-    void initialStates();
-    void texts();
-    void buttonConnections_data();
-    void buttonConnections();
+    void widgetTree();
+    void config_data();
+    void config();
     void closeRefusedWhileBusy_data();
     void closeRefusedWhileBusy();
-    void deviceLibraryLife_data();
-    void deviceLibraryLife();
-    void titleUnderTranslation();
+    void translation_data();
+    void translation();
 };
 
 namespace {
 
-template <typename T = QWidget> T *child(MainWindow &window, const char *name)
+const QByteArray noFile;
+
+QByteArray readFile(const QString &path)
 {
-    return window.findChild<T *>(QLatin1String(name));
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString policyName(QSizePolicy::Policy policy)
+// Dates the file well in the past, so that a rewrite within the same second shows.
+bool backdate(const QString &path, const QDateTime &when)
 {
-    switch (policy) {
-    case QSizePolicy::Expanding:
-        return QStringLiteral("Expanding");
-    case QSizePolicy::Minimum:
-        return QStringLiteral("Minimum");
-    default:
-        return QString::number(policy);
-    }
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
 }
 
-// A layout item as the tables below name it: a widget or layout by object name, a
-// spacer by its size and policies.
-QString describe(QLayoutItem *item)
+QLineEdit *dllEdit(MainWindow &window)
 {
-    if (QWidget *widget = item->widget())
-        return widget->objectName();
-    if (QLayout *layout = item->layout())
-        return layout->objectName();
-    if (QSpacerItem *spacer = item->spacerItem()) {
-        const QSize size = spacer->sizeHint();
-        return QStringLiteral("spacer %1x%2 %3 %4")
-            .arg(size.width())
-            .arg(size.height())
-            .arg(policyName(spacer->sizePolicy().horizontalPolicy()),
-                policyName(spacer->sizePolicy().verticalPolicy()));
+    return window.findChild<QLineEdit *>(QStringLiteral("dllEdit"));
+}
+
+// One line per widget, layout or spacer, indented by depth, in layout and tab order.
+void describe(QObject *object, const QString &indent, QStringList &lines)
+{
+    QString line = indent + object->objectName() + ' ' + object->metaObject()->className();
+    auto *widget = qobject_cast<QWidget *>(object);
+    if (widget && !widget->isEnabled())
+        line += " disabled";
+    if (widget && !widget->minimumSize().isNull())
+        line += QStringLiteral(" min %1x%2").arg(widget->minimumWidth()).arg(widget->minimumHeight());
+    if (auto *edit = qobject_cast<QLineEdit *>(object); edit && edit->isReadOnly())
+        line += " read-only";
+    if (auto *spin = qobject_cast<QSpinBox *>(object))
+        line += QStringLiteral(" %1 in %2..%3").arg(spin->value()).arg(spin->minimum()).arg(spin->maximum());
+    auto *tabs = qobject_cast<QTabWidget *>(object);
+    if (tabs)
+        line += QStringLiteral(" at %1").arg(tabs->currentIndex());
+    lines << line;
+
+    const QString inner = indent + "  ";
+    for (int i = 0; tabs && i < tabs->count(); ++i)
+        describe(tabs->widget(i), inner, lines);
+    auto *box = qobject_cast<QBoxLayout *>(object);
+    for (int i = 0; box && i < box->count(); ++i) {
+        QLayoutItem *item = box->itemAt(i);
+        if (QSpacerItem *spacer = item->spacerItem()) {
+            const QMetaEnum policy = QMetaEnum::fromType<QSizePolicy::Policy>();
+            lines << inner
+                    + QStringLiteral("spacer %1x%2 %3 %4")
+                          .arg(spacer->sizeHint().width())
+                          .arg(spacer->sizeHint().height())
+                          .arg(QLatin1String(policy.valueToKey(spacer->sizePolicy().horizontalPolicy())),
+                              QLatin1String(policy.valueToKey(spacer->sizePolicy().verticalPolicy())));
+        } else {
+            describe(item->widget() ? static_cast<QObject *>(item->widget()) : item->layout(), inner, lines);
+        }
     }
-    return QStringLiteral("?");
+    if (widget && widget->layout())
+        describe(widget->layout(), inner, lines);
 }
 
 } // namespace
@@ -98,266 +115,175 @@ void TestMainWindow::cleanup()
     QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty());
 }
 
-void TestMainWindow::widgetClasses_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("className");
-    QTest::addColumn<QString>("parentName");
-
-    const QString central = QStringLiteral("centralwidget");
-    // Tab pages end up on the tab widget's internal stack.
-    const QString pages = QStringLiteral("qt_tabwidget_stackedwidget");
-    const struct
-    {
-        const char *name;
-        const char *className;
-        QString parent;
-    } rows[] = {
-        { "centralwidget", "QWidget", QStringLiteral("MainWindow") },
-        { "verticalLayout", "QVBoxLayout", central },
-        { "dllLabel", "QLabel", central },
-        { "dllEdit", "QLineEdit", central },
-        { "dllButton", "QPushButton", central },
-        { "basicCheck", "QCheckBox", central },
-        { "middleCheck", "QCheckBox", central },
-        { "highCheck", "QCheckBox", central },
-        { "levelTabWidget", "QTabWidget", central },
-        { "basicTab", "QWidget", pages },
-        { "verticalLayout_2", "QVBoxLayout", QStringLiteral("basicTab") },
-        { "basicStepLabel", "QLabel", QStringLiteral("basicTab") },
-        { "basicKeyButton", "QPushButton", QStringLiteral("basicTab") },
-        { "basicKeyEdit", "QLineEdit", QStringLiteral("basicTab") },
-        { "label", "QLabel", QStringLiteral("basicTab") },
-        { "basicRunButton", "QPushButton", QStringLiteral("basicTab") },
-        { "middleTab", "QWidget", pages },
-        { "verticalLayout_3", "QVBoxLayout", QStringLiteral("middleTab") },
-        { "middleStepLabel", "QLabel", QStringLiteral("middleTab") },
-        { "middlePlainButton", "QPushButton", QStringLiteral("middleTab") },
-        { "middlePlainEdit", "QLineEdit", QStringLiteral("middleTab") },
-        { "middleRunButton", "QPushButton", QStringLiteral("middleTab") },
-        { "highTab", "QWidget", pages },
-        { "verticalLayout_4", "QVBoxLayout", QStringLiteral("highTab") },
-        { "highStepLabel", "QLabel", QStringLiteral("highTab") },
-        { "highKeyButton", "QPushButton", QStringLiteral("highTab") },
-        { "highKeyEdit", "QLineEdit", QStringLiteral("highTab") },
-        { "highKeySpin", "QSpinBox", QStringLiteral("highTab") },
-        { "highRunButton", "QPushButton", QStringLiteral("highTab") },
-        { "outputList", "QListWidget", central },
-        { "statusBar", "QStatusBar", QStringLiteral("MainWindow") },
-    };
-    for (const auto &row : rows)
-        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.className)
-                                << row.parent;
-}
-
-void TestMainWindow::widgetClasses()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, className);
-    QFETCH(QString, parentName);
-
-    TestEnvironment env;
-    MainWindow window;
-    const QList<QObject *> found = window.findChildren<QObject *>(name);
-    QCOMPARE(found.size(), 1);
-    QCOMPARE(QString::fromLatin1(found.first()->metaObject()->className()), className);
-    QVERIFY(found.first()->parent());
-    QCOMPARE(found.first()->parent()->objectName(), parentName);
-}
-
-void TestMainWindow::layouts_data()
-{
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<QStringList>("items");
-
-    const QString checkSpacer = QStringLiteral("spacer 40x20 Expanding Minimum");
-    QTest::newRow("window") << "verticalLayout"
-                            << QStringList { "horizontalLayout_2", "horizontalLayout", "horizontalLayout_3" };
-    QTest::newRow("plug-in row") << "horizontalLayout_2"
-                                 << QStringList { "dllLabel", "dllEdit", "dllButton" };
-    QTest::newRow("level row") << "horizontalLayout"
-                               << QStringList { "basicCheck", "middleCheck", "highCheck", checkSpacer };
-    QTest::newRow("work row") << "horizontalLayout_3" << QStringList { "levelTabWidget", "outputList" };
-    QTest::newRow("basic page") << "verticalLayout_2"
-                                << QStringList { "basicStepLabel", "horizontalLayout_8", "horizontalLayout_4",
-                                       "spacer 20x339 Minimum Expanding" };
-    QTest::newRow("basic key row") << "horizontalLayout_8"
-                                   << QStringList { "basicKeyButton", "basicKeyEdit", "label" };
-    QTest::newRow("basic run row") << "horizontalLayout_4" << QStringList { "basicRunButton", checkSpacer };
-    QTest::newRow("middle page") << "verticalLayout_3"
-                                 << QStringList { "middleStepLabel", "horizontalLayout_6",
-                                        "horizontalLayout_5", "spacer 20x301 Minimum Expanding" };
-    QTest::newRow("middle data row") << "horizontalLayout_6"
-                                     << QStringList { "middlePlainButton", "middlePlainEdit" };
-    QTest::newRow("middle run row") << "horizontalLayout_5" << QStringList { "middleRunButton", checkSpacer };
-    QTest::newRow("high page") << "verticalLayout_4"
-                               << QStringList { "highStepLabel", "horizontalLayout_7", "horizontalLayout_9",
-                                      "spacer 20x275 Minimum Expanding" };
-    QTest::newRow("high key row") << "horizontalLayout_7"
-                                  << QStringList { "highKeyButton", "highKeyEdit", "highKeySpin" };
-    QTest::newRow("high run row") << "horizontalLayout_9" << QStringList { "highRunButton", checkSpacer };
-}
-
-void TestMainWindow::layouts()
-{
-    QFETCH(QString, layout);
-    QFETCH(QStringList, items);
-
-    TestEnvironment env;
-    MainWindow window;
-    auto *box = window.findChild<QBoxLayout *>(layout);
-    QVERIFY(box);
-    QStringList found;
-    for (int i = 0; i < box->count(); ++i) {
-        found << describe(box->itemAt(i));
-        QCOMPARE(box->stretch(i), 0);
-        QCOMPARE(box->itemAt(i)->alignment(), Qt::Alignment());
-    }
-    QCOMPARE(found, items);
-}
-
-void TestMainWindow::initialStates()
+void TestMainWindow::widgetTree()
 {
     TestEnvironment env;
     MainWindow window;
-
     QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(window.size(), QSize(800, 600));
     QVERIFY(!window.windowIcon().pixmap(QSize(32, 32)).isNull());
-    QCOMPARE(window.centralWidget(), child(window, "centralwidget"));
-    QCOMPARE(window.statusBar(), child<QStatusBar>(window, "statusBar"));
-    QCOMPARE(child(window, "centralwidget")->layout(),
-        window.findChild<QLayout *>(QStringLiteral("verticalLayout")));
-    QCOMPARE(
-        child(window, "basicTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_2")));
-    QCOMPARE(child(window, "middleTab")->layout(),
-        window.findChild<QLayout *>(QStringLiteral("verticalLayout_3")));
-    QCOMPARE(
-        child(window, "highTab")->layout(), window.findChild<QLayout *>(QStringLiteral("verticalLayout_4")));
+    QCOMPARE(window.statusBar()->objectName(), QStringLiteral("statusBar"));
 
-    auto *tabs = child<QTabWidget>(window, "levelTabWidget");
-    QCOMPARE(tabs->count(), 3);
-    QCOMPARE(tabs->widget(0), child(window, "basicTab"));
-    QCOMPARE(tabs->widget(1), child(window, "middleTab"));
-    QCOMPARE(tabs->widget(2), child(window, "highTab"));
-    QCOMPARE(tabs->currentIndex(), 0);
+    QStringList tree;
+    describe(window.centralWidget(), QString(), tree);
+    // The texts are checked with the translations, in tests/shell.
+    const QString check = "spacer 40x20 Expanding Minimum";
+    const QStringList expected { "centralwidget QWidget", "  verticalLayout QVBoxLayout",
+        "    horizontalLayout_2 QHBoxLayout", "      dllLabel QLabel", "      dllEdit QLineEdit read-only",
+        "      dllButton QPushButton", "    horizontalLayout QHBoxLayout",
+        "      basicCheck QCheckBox disabled", "      middleCheck QCheckBox disabled",
+        "      highCheck QCheckBox disabled", "      " + check, "    horizontalLayout_3 QHBoxLayout",
+        "      levelTabWidget QTabWidget at 0", "        basicTab QWidget",
+        "          verticalLayout_2 QVBoxLayout", "            basicStepLabel QLabel",
+        "            horizontalLayout_8 QHBoxLayout", "              basicKeyButton QPushButton",
+        "              basicKeyEdit QLineEdit", "              label QLabel",
+        "            horizontalLayout_4 QHBoxLayout", "              basicRunButton QPushButton min 100x50",
+        "              " + check, "            spacer 20x339 Minimum Expanding", "        middleTab QWidget",
+        "          verticalLayout_3 QVBoxLayout", "            middleStepLabel QLabel",
+        "            horizontalLayout_6 QHBoxLayout", "              middlePlainButton QPushButton min 0x30",
+        "              middlePlainEdit QLineEdit min 0x30 read-only",
+        "            horizontalLayout_5 QHBoxLayout", "              middleRunButton QPushButton min 100x50",
+        "              " + check, "            spacer 20x301 Minimum Expanding", "        highTab QWidget",
+        "          verticalLayout_4 QVBoxLayout", "            highStepLabel QLabel",
+        "            horizontalLayout_7 QHBoxLayout", "              highKeyButton QPushButton",
+        "              highKeyEdit QLineEdit", "              highKeySpin QSpinBox 0 in 0..3",
+        "            horizontalLayout_9 QHBoxLayout", "              highRunButton QPushButton min 100x50",
+        "              " + check, "            spacer 20x275 Minimum Expanding",
+        "      outputList QListWidget" };
+    QCOMPARE(tree, expected);
 
-    for (const char *name : { "basicCheck", "middleCheck", "highCheck" }) {
-        auto *check = child<QCheckBox>(window, name);
-        QVERIFY2(!check->isEnabled(), name);
-        QVERIFY2(!check->isChecked(), name);
+    const char *const connections[][2] = { { "dllButton", "browseDllClick()" },
+        { "basicKeyButton", "browseBasicKeyClick()" }, { "basicRunButton", "basicRunClick()" },
+        { "middlePlainButton", "browseMiddlePlainClick()" }, { "middleRunButton", "middleRunClick()" },
+        { "highKeyButton", "browseHighKeyClick()" }, { "highRunButton", "highRunClick()" } };
+    for (const auto &[name, slot] : connections) {
+        auto *button = window.findChild<QPushButton *>(QLatin1String(name));
+        // Exactly this slot, and nothing else, hangs on the click.
+        const QByteArray method = QByteArray::number(QSLOT_CODE) + slot;
+        QVERIFY2(button && QObject::disconnect(button, SIGNAL(clicked()), &window, method.constData()), name);
+        QVERIFY2(!QObject::disconnect(button, SIGNAL(clicked()), nullptr, nullptr), name);
+        QVERIFY2(!QObject::disconnect(button, &QPushButton::clicked, nullptr, nullptr), name);
     }
-
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    // Typed text reaches only the two key edits; the paths come from dialogs.
-    const struct
-    {
-        const char *name;
-        bool readOnly;
-    } edits[] = { { "dllEdit", true }, { "basicKeyEdit", false }, { "middlePlainEdit", true },
-        { "highKeyEdit", false } };
-    for (const auto &edit : edits) {
-        auto *lineEdit = child<QLineEdit>(window, edit.name);
-        QVERIFY2(lineEdit->text().isEmpty(), edit.name);
-        if (tabs->indexOf(lineEdit->parentWidget()) >= 0)
-            tabs->setCurrentWidget(lineEdit->parentWidget());
-        lineEdit->setFocus();
-        QTest::keyClicks(lineEdit, QStringLiteral("k.bin"));
-        QCOMPARE(lineEdit->text(), edit.readOnly ? QString() : QStringLiteral("k.bin"));
-    }
-
-    auto *spin = child<QSpinBox>(window, "highKeySpin");
-    QCOMPARE(spin->value(), 0);
-    QCOMPARE(spin->minimum(), 0);
-    QCOMPARE(spin->maximum(), 3);
-    spin->setValue(4);
-    QCOMPARE(spin->value(), 3);
-    spin->setValue(-1);
-    QCOMPARE(spin->value(), 0);
-
-    const struct
-    {
-        const char *name;
-        QSize minimum;
-    } sizes[] = { { "basicRunButton", { 100, 50 } }, { "middleRunButton", { 100, 50 } },
-        { "highRunButton", { 100, 50 } }, { "middlePlainButton", { 0, 30 } },
-        { "middlePlainEdit", { 0, 30 } }, { "dllButton", { 0, 0 } }, { "highKeySpin", { 0, 0 } } };
-    for (const auto &size : sizes)
-        QCOMPARE(child(window, size.name)->minimumSize(), size.minimum);
-
-    QCOMPARE(child<QListWidget>(window, "outputList")->count(), 0);
 }
 
-void TestMainWindow::texts()
+// What a configuration case sets up besides the file, and the log file it leads to.
+constexpr int Plain = 0, LogOn = 1, InitializeFails = 2, ReadOnlyDirectory = 4;
+
+void TestMainWindow::config_data()
 {
-    TestEnvironment env;
-    MainWindow window;
+    QTest::addColumn<QByteArray>("initial"); // null: no file
+    QTest::addColumn<QString>("chosenPlugin"); // null: dllEdit left as the start set it
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("setup");
+    QTest::addColumn<QByteArray>("expected"); // null: the file left exactly as it was (or absent)
 
-    const struct
-    {
-        const char *name;
-        const char *text;
-    } labels[] = {
-        { "dllLabel", "Dll:" },
-        { "dllButton", "Browse..." },
-        { "basicCheck", "Basic Level" },
-        { "middleCheck", "Middle Level" },
-        { "highCheck", "High Level" },
-        { "basicStepLabel",
-            "<html><head/><body><p>1.Get CpuID</p><p>2.Encrypt</p><p>3.Write</p></body></html>" },
-        { "basicKeyButton", "Key..." },
-        { "label", "(Optional)" },
-        { "basicRunButton", "Run" },
-        { "middleStepLabel",
-            "<html><head/><body><p>1.Select Data</p><p>2.Encrypt(Optional)</p><p>3.Write</p></body></html>" },
-        { "middlePlainButton", "Data..." },
-        { "middleRunButton", "Run" },
-        { "highStepLabel", "<html><head/><body><p>1.Select Oem Key</p><p>2.Write</p></body></html>" },
-        { "highKeyButton", "Key..." },
-        { "highRunButton", "Run" },
-    };
-    for (const auto &label : labels)
-        QCOMPARE(child(window, label.name)->property("text").toString(), QString::fromUtf8(label.text));
-    for (const char *name : { "basicStepLabel", "middleStepLabel", "highStepLabel" })
-        QVERIFY2(Qt::mightBeRichText(child<QLabel>(window, name)->text()), name);
-
-    auto *tabs = child<QTabWidget>(window, "levelTabWidget");
-    QCOMPARE(tabs->tabText(0), QStringLiteral("Basic Level"));
-    QCOMPARE(tabs->tabText(1), QStringLiteral("Middle Level"));
-    QCOMPARE(tabs->tabText(2), QStringLiteral("High Level"));
+    const QByteArray saved("{\n    \"DLL\": \"/p/a.so\"\n}\n");
+    const QString chosen = "/p/a.so";
+    QTest::newRow("no file") << noFile << QString() << "Korvane " << Plain << noFile;
+    QTest::newRow("no file, plug-in chosen")
+        << noFile << "/opt/插件/libaes.so"
+        << "Korvane " << Plain << QByteArray("{\n    \"DLL\": \"/opt/插件/libaes.so\"\n}\n");
+    QTest::newRow("all keys, others kept in Qt's order, initialisation refused")
+        << QByteArray(
+               R"({"zeta": {"n": 1}, "DLL": "", "LOG": true, "APP_VERSION": "版本 2", "alpha": [1, "two"]})")
+        << chosen << "Korvane 版本 2" << (LogOn | InitializeFails)
+        << QByteArray(
+               "{\n    \"APP_VERSION\": \"版本 2\",\n    \"DLL\": \"/p/a.so\",\n    \"LOG\": true,\n"
+               "    \"alpha\": [\n        1,\n        \"two\"\n    ],\n    \"zeta\": {\n        \"n\": 1\n"
+               "    }\n}\n");
+    QTest::newRow("syntax error replaced")
+        << QByteArray(R"({"DLL": "/old.so", "LOG": true, "APP_VERSION": "2")") << chosen << "Korvane "
+        << Plain << saved;
+    QTest::newRow("array root replaced")
+        << QByteArray(R"([{"LOG": true, "APP_VERSION": "2"}])") << chosen << "Korvane " << Plain << saved;
+    QTest::newRow("path differing in case only")
+        << QByteArray(R"({"DLL": "/P/A.so"})") << chosen << "Korvane " << Plain << saved;
+    QTest::newRow("missing plug-in cleared")
+        << QByteArray(R"({"DLL": "/nowhere/libgone.so", "LOG": false})") << QString() << "Korvane " << Plain
+        << QByteArray("{\n    \"DLL\": \"\",\n    \"LOG\": false\n}\n");
+    // Unchanged paths leave even a compact or oddly typed file alone.
+    QTest::newRow("wrong types") << QByteArray(R"({"LOG": "true", "APP_VERSION": 2, "DLL": 5})") << QString()
+                                 << "Korvane " << Plain << noFile;
+    // Saving needs a new file beside the old one, which a read-only directory refuses.
+    QTest::newRow("save failed") << QByteArray(R"({"DLL": "", "keep": true})") << chosen << "Korvane "
+                                 << ReadOnlyDirectory << noFile;
 }
 
-void TestMainWindow::buttonConnections_data()
+void TestMainWindow::config()
 {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QByteArray>("slot");
-
-    QTest::newRow("dllButton") << "dllButton" << QByteArray("browseDllClick()");
-    QTest::newRow("basicRunButton") << "basicRunButton" << QByteArray("basicRunClick()");
-    QTest::newRow("middlePlainButton") << "middlePlainButton" << QByteArray("browseMiddlePlainClick()");
-    QTest::newRow("middleRunButton") << "middleRunButton" << QByteArray("middleRunClick()");
-    QTest::newRow("highKeyButton") << "highKeyButton" << QByteArray("browseHighKeyClick()");
-    QTest::newRow("highRunButton") << "highRunButton" << QByteArray("highRunClick()");
-    QTest::newRow("basicKeyButton") << "basicKeyButton" << QByteArray("browseBasicKeyClick()");
-}
-
-void TestMainWindow::buttonConnections()
-{
-    QFETCH(QString, button);
-    QFETCH(QByteArray, slot);
+    QFETCH(QByteArray, initial);
+    QFETCH(QString, chosenPlugin);
+    QFETCH(QString, title);
+    QFETCH(int, setup);
+    QFETCH(QByteArray, expected);
+    const bool log = setup & LogOn;
 
     TestEnvironment env;
-    MainWindow window;
-    auto *pushButton = window.findChild<QPushButton *>(button);
-    QVERIFY(pushButton);
-    // Disconnecting succeeds only for a connection to exactly this slot; afterwards
-    // nothing else may hang on the button's click.
-    const QByteArray signal = QByteArray::number(QSIGNAL_CODE) + "clicked()";
-    const QByteArray method = QByteArray::number(QSLOT_CODE) + slot;
-    QVERIFY(QObject::disconnect(pushButton, signal.constData(), &window, method.constData()));
-    QVERIFY(!QObject::disconnect(pushButton, signal.constData(), nullptr, nullptr));
-    QVERIFY(!QObject::disconnect(pushButton, &QPushButton::clicked, nullptr, nullptr));
+    TestBench bench(env.benchDirectory());
+    bench.setInitializeFails(setup & InitializeFails);
+    const QString configPath = env.filePath("config.json");
+    const QDateTime past = QDateTime::currentDateTimeUtc().addDays(-400);
+    if (!initial.isNull())
+        QVERIFY(backdate(env.writeFile("config.json", initial), past));
+    const QString directory = env.applicationDirectory();
+    const QFileDevice::Permissions permissions = QFile::permissions(directory);
+    // Put the permissions back whatever happens, so the temporary directory can go.
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(directory, permissions); });
+    if (setup & ReadOnlyDirectory) {
+        QVERIFY(QDir(directory).mkdir("log"));
+        QVERIFY(QFile::setPermissions(directory, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        if (QFile probe(env.filePath("probe")); probe.open(QIODevice::WriteOnly))
+            QSKIP("running with rights that permissions do not bind (e.g. as root)");
+        QTest::ignoreMessage(QtDebugMsg, "failed to save config.json");
+    }
+    if (initial.isNull())
+        QTest::ignoreMessage(QtDebugMsg, "failed to open config.json");
+    // With the log file on, the start line goes to the log file instead.
+    if (!log)
+        QTest::ignoreMessage(QtDebugMsg, qPrintable('"' + title + "\" ...start"));
+    {
+        MessageHandlerGuard handlers;
+        MainWindow window;
+        QCOMPARE(window.windowTitle(), title);
+        const QtMessageHandler installed = qInstallMessageHandler(nullptr);
+        qInstallMessageHandler(installed);
+        QCOMPARE(installed == &logMessageHandler, log);
+        // The log directory is made at every start, whatever "LOG" says.
+        QVERIFY(QFileInfo(env.filePath("log")).isDir());
+        QVERIFY(bench.journalCalls("ZV_Uninitialize").isEmpty());
+        window.show();
+        if (!chosenPlugin.isNull())
+            dllEdit(window)->setText(chosenPlugin);
+        // A failed save does not keep the window open.
+        QVERIFY(window.close());
+    }
+
+    if (!expected.isNull()) {
+        QCOMPARE(readFile(configPath), expected);
+    } else if (initial.isNull()) {
+        QVERIFY(!QFile::exists(configPath));
+    } else {
+        QCOMPARE(readFile(configPath), initial);
+        QCOMPARE(QFileInfo(configPath).lastModified().toUTC(), past);
+    }
+    // The save leaves no temporary file behind.
+    QCOMPARE(QDir(directory).entryList({ "config.json*" }, QDir::Files),
+        expected.isNull() && initial.isNull() ? QStringList() : QStringList { "config.json" });
+
+    // The device library: initialised first, released last and only if it had accepted.
+    const QList<QJsonObject> journal = bench.journal();
+    QVERIFY(!journal.isEmpty());
+    QCOMPARE(journal.first().value("call").toString(), QStringLiteral("ZV_InitializeW"));
+    QCOMPARE(bench.journalCalls("ZV_InitializeW").size(), 1);
+    const QJsonObject args = journal.first().value("args").toObject();
+    QCOMPARE(args.value("settings").toArray(), (QJsonArray { 0, 0, 0, 0, 0, 0, 10, 30, 0 }));
+    QCOMPARE(args.value("logEnabled").toInt(), log ? 1 : 0);
+    QCOMPARE(
+        args.value("logDirectory"), log ? QJsonValue(directory + QDir::separator() + "log") : QJsonValue());
+    QCOMPARE(args.value("extra").toString(), QString(32, '0'));
+    const bool released = !(setup & InitializeFails);
+    QCOMPARE(bench.journalCalls("ZV_Uninitialize").size(), released ? 1 : 0);
+    QCOMPARE(journal.last().value("call").toString() == "ZV_Uninitialize", released);
 }
 
 void TestMainWindow::closeRefusedWhileBusy_data()
@@ -377,14 +303,19 @@ void TestMainWindow::closeRefusedWhileBusy()
     QFETCH(bool, launched);
 
     TestEnvironment env;
-    const QByteArray initial = R"({"DLL": ""})";
+    const QString plugin = QString::fromUtf8(TestPlugins::recordingPlugin);
+    const QByteArray initial = R"({"DLL": ")" + plugin.toUtf8() + R"("})";
     const QString configPath = env.writeFile(QStringLiteral("config.json"), initial);
+    const QDateTime past = QDateTime::currentDateTimeUtc().addDays(-2);
+    QVERIFY(backdate(configPath, past));
     MessageBoxObserver observer;
     ThreadWorker worker;
 
     MainWindow window;
     window.show();
-    child<QLineEdit>(window, "dllEdit")->setText(QStringLiteral("/p/new.so"));
+    const QLibrary &library = MainWindowTestAccess::library(window);
+    QVERIFY(library.isLoaded());
+    dllEdit(window)->setText(QStringLiteral("/p/new.so"));
     MainWindowTestAccess::setActionRunning(window, running);
     if (launched)
         MainWindowTestAccess::setWorker(window, &worker);
@@ -400,90 +331,48 @@ void TestMainWindow::closeRefusedWhileBusy()
     QCOMPARE(box.defaultButton, QMessageBox::Ok);
     QCOMPARE(box.parent, &window);
     QVERIFY(window.isVisible());
-    {
-        QFile file(configPath);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), initial);
-    }
+    QVERIFY(library.isLoaded());
+    QCOMPARE(readFile(configPath), initial);
 
-    // Once the action is over the same close goes through and saves.
+    // Once idle the close goes through; the unchanged path leaves the file alone.
     MainWindowTestAccess::setActionRunning(window, 0);
     MainWindowTestAccess::setWorker(window, nullptr);
+    dllEdit(window)->setText(plugin);
     QVERIFY(window.close());
     QCOMPARE(observer.messageBoxes().size(), 1);
-    QFile file(configPath);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("{\n    \"DLL\": \"/p/new.so\"\n}\n"));
+    QVERIFY(!library.isLoaded());
+    QCOMPARE(QFileInfo(configPath).lastModified().toUTC(), past);
 }
 
-void TestMainWindow::deviceLibraryLife_data()
+void TestMainWindow::translation_data()
 {
-    QTest::addColumn<bool>("log");
-    QTest::addColumn<bool>("initializeFails");
+    QTest::addColumn<QStringList>("languages");
+    QTest::addColumn<bool>("loads");
 
-    QTest::newRow("log off") << false << false;
-    QTest::newRow("log on") << true << false;
-    QTest::newRow("initialisation refused") << false << true;
+    QTest::newRow("English first, then Chinese") << QStringList { "en-US", "zh-CN" } << true;
+    QTest::newRow("script subtag") << QStringList { "zh-Hans-CN" } << true;
+    QTest::newRow("traditional Chinese alone") << QStringList { "zh-TW" } << false;
+    QTest::newRow("empty list") << QStringList() << false;
 }
 
-void TestMainWindow::deviceLibraryLife()
+void TestMainWindow::translation()
 {
-    QFETCH(bool, log);
-    QFETCH(bool, initializeFails);
+    QFETCH(QStringList, languages);
+    QFETCH(bool, loads);
 
-    TestEnvironment env;
-    TestBench bench(env.benchDirectory());
-    bench.attach(QStringLiteral("b1"), ZvSim::Loader);
-    bench.setInitializeFails(initializeFails);
-    env.writeFile(QStringLiteral("config.json"), log ? R"({"LOG": true})" : R"({"LOG": false})");
-
-    QString logPath;
-    {
-        MessageHandlerGuard handlers;
-        MainWindow window;
-        logPath = MainWindowTestAccess::logPath(window);
-        QCOMPARE(MainWindowTestAccess::deviceLibraryReady(window), !initializeFails);
-        // The board attached before start shows at once.
-        QCOMPARE(window.statusBar()->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly).size(), 1);
-        QCOMPARE(window.statusBar()->findChild<QLabel *>()->text(), QStringLiteral("One Loader device"));
-
-        const QList<QJsonObject> initialisations = bench.journalCalls(QStringLiteral("ZV_InitializeW"));
-        QCOMPARE(initialisations.size(), 1);
-        const QJsonObject args = initialisations.first().value(QStringLiteral("args")).toObject();
-        QCOMPARE(
-            args.value(QStringLiteral("settings")).toArray(), (QJsonArray { 0, 0, 0, 0, 0, 0, 10, 30, 0 }));
-        QCOMPARE(args.value(QStringLiteral("logEnabled")).toInt(), log ? 1 : 0);
-        QCOMPARE(args.value(QStringLiteral("logDirectory")),
-            log ? QJsonValue(env.applicationDirectory() + QDir::separator() + QStringLiteral("log"))
-                : QJsonValue(QJsonValue::Null));
-        QCOMPARE(args.value(QStringLiteral("extra")).toString(), QString(32, QLatin1Char('0')));
-        QVERIFY(bench.journalCalls(QStringLiteral("ZV_Uninitialize")).isEmpty());
-    }
-
-    // Released once, at the very end, and only when it had been accepted.
-    const QList<QJsonObject> journal = bench.journal();
-    QVERIFY(!journal.isEmpty());
-    QCOMPARE(bench.journalCalls(QStringLiteral("ZV_Uninitialize")).size(), initializeFails ? 0 : 1);
-    if (!initializeFails)
-        QCOMPARE(journal.last().value(QStringLiteral("call")).toString(), QStringLiteral("ZV_Uninitialize"));
-    QCOMPARE(journal.first().value(QStringLiteral("call")).toString(), QStringLiteral("ZV_InitializeW"));
-}
-
-void TestMainWindow::titleUnderTranslation()
-{
     TestEnvironment env;
     env.writeFile(QStringLiteral("config.json"), R"({"APP_VERSION": "1.0.0"})");
     QTranslator translator;
-    QVERIFY(loadTranslationFor(translator, { QStringLiteral("zh-CN") }));
-    QVERIFY(QCoreApplication::installTranslator(&translator));
+    QCOMPARE(loadTranslationFor(translator, languages), loads);
+    QCOMPARE(translator.language(), loads ? QStringLiteral("zh_CN") : QString());
 
+    // Qt installs an empty translator too, but says so.
+    QCOMPARE(QCoreApplication::installTranslator(&translator), loads);
     MainWindow window;
     QCoreApplication::removeTranslator(&translator);
-    // The name is translated, the version is not.
-    QCOMPARE(window.windowTitle(), QStringLiteral("科尔瓦内 1.0.0"));
-    const QString basicLevel = translator.translate("MainWindow", "Basic Level");
-    QVERIFY(!basicLevel.isEmpty());
-    QCOMPARE(child<QTabWidget>(window, "levelTabWidget")->tabText(0), basicLevel);
+    // The name is translated, the version is not: the form's title comes from its context.
+    QCOMPARE(
+        window.windowTitle(), loads ? QStringLiteral("科尔瓦内 1.0.0") : QStringLiteral("Korvane 1.0.0"));
 }
 
 QTEST_MAIN(TestMainWindow)
