@@ -151,9 +151,13 @@ void MainWindow::on_post_action()
             QMessageBox::NoButton);
 
     // The worker may be destroyed only once its thread has left process(); a thread
-    // that is already gone has finished.
-    if (thread)
+    // that is already gone has finished. finished() has been emitted, so the thread
+    // is told to quit here too: its queued quit() may still wait behind this slot
+    // when the box closes at once, and waiting for it would block for good.
+    if (thread) {
+        thread->quit();
         thread->wait();
+    }
     delete worker;
     worker = nullptr;
 }
