@@ -4,340 +4,172 @@
 #include "testenvironment.h"
 
 #include <QDir>
-#include <QFile>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
-
-namespace {
+#include <optional>
 
 const QDateTime sampleTime(QDate(2024, 3, 5), QTime(9, 41, 7, 52));
-
-// A slot named like an automatic connection that finds no sender: Qt warns about it.
-class UnmatchedSlotOwner : public QObject
-{
-    Q_OBJECT
-
-public slots:
-    void on_prepare_action() { }
-};
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestLogFile : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init();
-    void cleanup();
+    std::optional<TestEnvironment> environment;
 
-    void lineFormat_data();
-    void lineFormat();
-    void startLineThroughQDebug();
-    void connectSlotsByNameDropped_data();
-    void connectSlotsByNameDropped();
-    void systemClockStampsLocalTime();
-    void dayFileChosenPerMessage_data();
-    void dayFileChosenPerMessage();
-    void missingDirectoryLosesOnlyThatLine();
-    void twoThreadsNeitherMixNorLoseLines();
-    void windowWritesOnlyWhenLogIsTrue_data();
-    void windowWritesOnlyWhenLogIsTrue();
-
-private:
     QString logDirectory() const { return environment->filePath(QStringLiteral("log")); }
-    QString sampleDayFile() const { return logDirectory() + QStringLiteral("/App2024-03-05.log"); }
-
-    std::unique_ptr<TestEnvironment> environment;
-};
-
-void TestLogFile::init()
-{
-    environment = std::make_unique<TestEnvironment>();
-    QVERIFY(environment->isValid());
-    QVERIFY(QDir(environment->applicationDirectory()).mkpath(QStringLiteral("log")));
-    setLogFileDirectory(logDirectory());
-    setLogClock([] { return sampleTime; });
-}
-
-void TestLogFile::cleanup()
-{
-    setLogClock({});
-    setLogFileDirectory(QString());
-    environment.reset();
-}
-
-void TestLogFile::lineFormat_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QByteArray>("line");
-
-    QTest::newRow("debug") << int(QtDebugMsg) << QStringLiteral("failed to register device notification")
-                           << QByteArray("09:41:07 052 [Debug] failed to register device notification\n");
-    QTest::newRow("warning") << int(QtWarningMsg) << QStringLiteral("w")
-                             << QByteArray("09:41:07 052 [Warning] w\n");
-    QTest::newRow("critical") << int(QtCriticalMsg) << QStringLiteral("c")
-                              << QByteArray("09:41:07 052 [Critical] c\n");
-    QTest::newRow("fatal") << int(QtFatalMsg) << QStringLiteral("f")
-                           << QByteArray("09:41:07 052 [Fatal] f\n");
-    QTest::newRow("info") << int(QtInfoMsg) << QStringLiteral("i") << QByteArray("09:41:07 052 [Info] i\n");
-    QTest::newRow("inner line breaks kept as they are")
-        << int(QtDebugMsg) << QStringLiteral("first\n  second\r\nthird")
-        << QByteArray("09:41:07 052 [Debug] first\n  second\r\nthird\n");
-    QTest::newRow("empty") << int(QtDebugMsg) << QString() << QByteArray("09:41:07 052 [Debug] \n");
-    QTest::newRow("utf-8") << int(QtDebugMsg) << QString::fromUtf8("写入cpuid...失败")
-                           << QByteArray("09:41:07 052 [Debug] 写入cpuid...失败\n");
-}
-
-void TestLogFile::lineFormat()
-{
-    QFETCH(int, type);
-    QFETCH(QString, message);
-    QFETCH(QByteArray, line);
-
-    const QMessageLogContext context("source.cpp", 12, "function", "category");
-    logMessageHandler(QtMsgType(type), context, message);
-    QCOMPARE(readFile(sampleDayFile()), line);
-    // A second message appends to the same file.
-    logMessageHandler(QtMsgType(type), context, message);
-    QCOMPARE(readFile(sampleDayFile()), line + line);
-}
-
-void TestLogFile::startLineThroughQDebug()
-{
+    QByteArray readLog(const QString &day = QStringLiteral("2024-03-05")) const
     {
-        const MessageHandlerGuard handlers;
-        qInstallMessageHandler(logMessageHandler);
-        qDebug() << QStringLiteral("Korvane 1.0.3") << "...start";
+        QFile file(logDirectory() + QStringLiteral("/App%1.log").arg(day));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QCOMPARE(readFile(sampleDayFile()), QByteArray("09:41:07 052 [Debug] \"Korvane 1.0.3\" ...start\n"));
-}
 
-void TestLogFile::connectSlotsByNameDropped_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("written");
-
-    QTest::newRow("Qt's warning") << QStringLiteral(
-        "QMetaObject::connectSlotsByName: No matching signal for on_prepare_action()")
-                                  << false;
-    QTest::newRow("anywhere in the text") << QStringLiteral("xconnectSlotsByNamex") << false;
-    QTest::newRow("case matters") << QStringLiteral("connectslotsbyname") << true;
-}
-
-void TestLogFile::connectSlotsByNameDropped()
-{
-    QFETCH(QString, message);
-    QFETCH(bool, written);
-
-    logMessageHandler(QtWarningMsg, QMessageLogContext(), message);
-    QCOMPARE(QFile::exists(sampleDayFile()), written);
-
-    // The warning as Qt really emits it, for a slot of the window that no child answers.
+private slots:
+    void init()
     {
-        const MessageHandlerGuard handlers;
-        qInstallMessageHandler(logMessageHandler);
-        UnmatchedSlotOwner owner;
-        QMetaObject::connectSlotsByName(&owner);
+        environment.emplace();
+        QVERIFY(environment->isValid());
+        QVERIFY(QDir().mkpath(logDirectory()));
+        setLogFileDirectory(logDirectory());
+        setLogClock([] { return sampleTime; });
     }
-    QCOMPARE(QFile::exists(sampleDayFile()), written);
-}
 
-void TestLogFile::systemClockStampsLocalTime()
-{
-    setLogClock({});
+    void cleanup() { setLogClock({}); }
+
+    void lineFormat_data()
+    {
+        QTest::addColumn<QtMsgType>("type");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("line");
+
+        QTest::newRow("debug") << QtDebugMsg << QByteArray("d") << QByteArray("[Debug] d\n");
+        QTest::newRow("warning") << QtWarningMsg << QByteArray("w") << QByteArray("[Warning] w\n");
+        QTest::newRow("critical") << QtCriticalMsg << QByteArray("c") << QByteArray("[Critical] c\n");
+        QTest::newRow("fatal") << QtFatalMsg << QByteArray("f") << QByteArray("[Fatal] f\n");
+        QTest::newRow("info") << QtInfoMsg << QByteArray("i") << QByteArray("[Info] i\n");
+        QTest::newRow("line breaks") << QtDebugMsg << QByteArray("a\n b\r\nc")
+                                     << QByteArray("[Debug] a\n b\r\nc\n");
+        QTest::newRow("utf-8") << QtDebugMsg << QByteArray("写入cpuid...失败")
+                               << QByteArray("[Debug] 写入cpuid...失败\n");
+        QTest::newRow("connectSlotsByName")
+            << QtWarningMsg << QByteArray("QMetaObject::connectSlotsByName: No matching signal for on_run()")
+            << QByteArray();
+    }
+
+    void lineFormat()
+    {
+        QFETCH(QtMsgType, type);
+        QFETCH(QByteArray, message);
+        QFETCH(QByteArray, line);
+
+        const QByteArray expected = line.isNull() ? QByteArray() : "09:41:07 052 " + line;
+        logMessageHandler(type, QMessageLogContext(), QString::fromUtf8(message));
+        QCOMPARE(QDir(logDirectory()).isEmpty(), line.isNull());
+        QCOMPARE(readLog(), expected);
+        logMessageHandler(type, QMessageLogContext(), QString::fromUtf8(message));
+        QCOMPARE(readLog(), expected + expected); // appended
+    }
+
+    void dayFileChosenPerMessage()
+    {
+        // The system's local time, in a zone far from UTC that Qt's clock applies to the process.
+        setLogClock({});
 #ifndef Q_OS_WIN
-    // A zone far from UTC, so that universal time in place of local time shows. Qt's
-    // clock below applies it to the process before the handler reads the time.
-    const QByteArray previousZone = qgetenv("TZ");
-    qputenv("TZ", "KRV-5:45");
-    const auto restoreZone = qScopeGuard([&] {
-        if (previousZone.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", previousZone);
-        QDateTime::currentDateTime();
-    });
+        const QByteArray previousZone = qgetenv("TZ");
+        qputenv("TZ", "KRV-5:45");
+        const auto restoreZone = qScopeGuard([&] {
+            previousZone.isNull() ? qunsetenv("TZ") : qputenv("TZ", previousZone);
+            QDateTime::currentDateTime();
+        });
 #endif
-    const QDateTime before = QDateTime::currentDateTime();
-    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("now"));
-    const QDateTime after = QDateTime::currentDateTime();
+        const QDateTime before = QDateTime::currentDateTime();
+        logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("now"));
+        const QDateTime after = QDateTime::currentDateTime();
+        const QStringList files = QDir(logDirectory()).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        const QString day = files.first().mid(3, 10);
+        const QByteArray line = readLog(day);
+        const QDateTime stamp = QDateTime::fromString(day + line.left(12), "yyyy-MM-ddhh:mm:ss zzz");
+        QVERIFY2(line.endsWith(" [Debug] now\n") && before <= stamp && stamp <= after, line.constData());
 
-    // Either day's file, should the test run across midnight.
-    const QStringList files = QDir(logDirectory()).entryList(QDir::Files);
-    QCOMPARE(files.size(), 1);
-    const QString name = files.first();
-    QVERIFY2(name == before.toString(QStringLiteral("'App'yyyy-MM-dd'.log'"))
-            || name == after.toString(QStringLiteral("'App'yyyy-MM-dd'.log'")),
-        qPrintable(name));
+        QDateTime now(QDate(2024, 12, 31), QTime(23, 59, 59, 999));
+        setLogClock([&now] { return now; });
+        logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("late"));
+        now = QDateTime(QDate(2025, 1, 1), QTime(0, 0));
+        logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("early"));
+        QCOMPARE(readLog(QStringLiteral("2024-12-31")), QByteArray("23:59:59 999 [Debug] late\n"));
+        QCOMPARE(readLog(QStringLiteral("2025-01-01")), QByteArray("00:00:00 000 [Debug] early\n"));
+    }
 
-    const QByteArray line = readFile(QDir(logDirectory()).filePath(name));
-    QVERIFY(line.endsWith(" [Debug] now\n"));
-    const QDateTime stamp(QDate::fromString(name.mid(3, 10), QStringLiteral("yyyy-MM-dd")),
-        QTime::fromString(QString::fromLatin1(line.left(12)), QStringLiteral("hh:mm:ss zzz")));
-    QVERIFY2(stamp.isValid() && before <= stamp && stamp <= after, line.constData());
-}
-
-void TestLogFile::dayFileChosenPerMessage_data()
-{
-    QTest::addColumn<QDateTime>("before");
-    QTest::addColumn<QDateTime>("after");
-    QTest::addColumn<QString>("beforeFile");
-    QTest::addColumn<QString>("afterFile");
-
-    QTest::newRow("midnight") << QDateTime(QDate(2024, 3, 5), QTime(23, 59, 59, 999))
-                              << QDateTime(QDate(2024, 3, 6), QTime(0, 0, 0, 0))
-                              << QStringLiteral("App2024-03-05.log") << QStringLiteral("App2024-03-06.log");
-    QTest::newRow("leap day") << QDateTime(QDate(2024, 2, 28), QTime(23, 59, 59, 999))
-                              << QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0, 0))
-                              << QStringLiteral("App2024-02-28.log") << QStringLiteral("App2024-02-29.log");
-    QTest::newRow("new year") << QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59, 999))
-                              << QDateTime(QDate(2025, 1, 1), QTime(0, 0, 0, 0))
-                              << QStringLiteral("App2024-12-31.log") << QStringLiteral("App2025-01-01.log");
-}
-
-void TestLogFile::dayFileChosenPerMessage()
-{
-    QFETCH(QDateTime, before);
-    QFETCH(QDateTime, after);
-    QFETCH(QString, beforeFile);
-    QFETCH(QString, afterFile);
-
-    QDateTime now = before;
-    setLogClock([&now] { return now; });
-    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("late"));
-    now = after;
-    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("early"));
-
-    const QDir directory(logDirectory());
-    QCOMPARE(readFile(directory.filePath(beforeFile)), QByteArray("23:59:59 999 [Debug] late\n"));
-    QCOMPARE(readFile(directory.filePath(afterFile)), QByteArray("00:00:00 000 [Debug] early\n"));
-    QCOMPARE(directory.entryList(QDir::Files).size(), 2);
-}
-
-void TestLogFile::missingDirectoryLosesOnlyThatLine()
-{
-    const QDir application(environment->applicationDirectory());
-    const QString missing = application.filePath(QStringLiteral("gone"));
-    setLogFileDirectory(missing);
-    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("lost"));
-    QVERIFY2(!QFileInfo::exists(missing), "the handler must not create its directory");
-
-    QVERIFY(application.mkpath(QStringLiteral("gone")));
-    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("kept"));
-    QCOMPARE(
-        readFile(missing + QStringLiteral("/App2024-03-05.log")), QByteArray("09:41:07 052 [Debug] kept\n"));
-
-    // Written where the window's directory is, never into a differently cased twin.
-    setLogFileDirectory(logDirectory());
-    logMessageHandler(QtDebugMsg, QMessageLogContext(), QStringLiteral("here"));
-    QCOMPARE(readFile(sampleDayFile()), QByteArray("09:41:07 052 [Debug] here\n"));
-    QVERIFY(!application.entryList(QDir::Dirs).contains(QStringLiteral("Log")));
-}
-
-void TestLogFile::twoThreadsNeitherMixNorLoseLines()
-{
-    // Every tenth line is far longer than the text stream's buffer, so it reaches the
-    // file in several writes: only the handler's own serialisation keeps lines whole.
-    constexpr int linesPerThread = 1000;
-    constexpr int longPayload = 40000;
-    std::atomic<int> tick { 0 };
-    setLogClock([&tick] { return sampleTime.addMSecs(++tick); });
-
-    const auto writer = [](QChar letter) {
-        for (int i = 0; i < linesPerThread; ++i) {
-            const QString payload(i % 10 == 0 ? longPayload : 8, letter);
-            qDebug().noquote() << QString(letter) << i << payload;
+    void twoThreadsNeitherMixNorLoseLines()
+    {
+        // The GUI thread and a worker at once. Every tenth line outgrows the text stream's
+        // buffer and reaches the file in several writes: only the handler's lock keeps it whole.
+        std::atomic<int> tick { 0 };
+        setLogClock([&tick] { return sampleTime.addMSecs(++tick); });
+        const auto payload
+            = [](const QByteArray &letter, int i) { return letter.repeated(i % 10 ? 8 : 40000); };
+        const auto writer = [&payload](const QByteArray &letter) {
+            for (int i = 0; i < 1000; ++i)
+                qDebug("%s %d %s", letter.constData(), i, payload(letter, i).constData());
+        };
+        {
+            const MessageHandlerGuard handlers;
+            qInstallMessageHandler(logMessageHandler);
+            std::unique_ptr<QThread> worker(QThread::create(writer, QByteArray("B")));
+            worker->start();
+            writer("A");
+            QVERIFY(worker->wait(60000));
         }
-    };
+
+        const QList<QByteArray> lines = readLog().split('\n');
+        QCOMPARE(lines.size(), 2001);
+        QVERIFY(lines.last().isEmpty());
+        QHash<QByteArray, int> next;
+        for (int n = 0; n < 2000; ++n) {
+            const QByteArray letter = lines.at(n).mid(21, 1);
+            const int index = next[letter]++;
+            // Stamped and written under one lock: the n-th line carries the n-th reading.
+            QCOMPARE(lines.at(n),
+                sampleTime.addMSecs(n + 1).toString(QStringLiteral("hh:mm:ss zzz [Debug] ")).toLatin1()
+                    + letter + ' ' + QByteArray::number(index) + ' ' + payload(letter, index));
+        }
+    }
+
+    void windowWritesOnlyWhenLogIsTrue_data()
     {
-        const MessageHandlerGuard handlers;
-        qInstallMessageHandler(logMessageHandler);
-        std::unique_ptr<QThread> first(QThread::create(writer, QLatin1Char('A')));
-        std::unique_ptr<QThread> second(QThread::create(writer, QLatin1Char('B')));
-        first->start();
-        second->start();
-        QVERIFY(first->wait(60000));
-        QVERIFY(second->wait(60000));
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QByteArray>("log");
+
+        QTest::newRow("LOG missing") << QByteArray("{}") << QByteArray();
+        QTest::newRow("LOG false") << QByteArray(R"({"LOG": false})") << QByteArray();
+        QTest::newRow("LOG the string true") << QByteArray(R"({"LOG": "true"})") << QByteArray();
+        QTest::newRow("LOG 1") << QByteArray(R"({"LOG": 1})") << QByteArray();
+        QTest::newRow("LOG true") << QByteArray(R"({"LOG": true, "APP_VERSION": "1.2"})")
+                                  << QByteArray("09:41:07 052 [Debug] \"Korvane 1.2\" ...start\n");
     }
 
-    const QList<QByteArray> lines = readFile(sampleDayFile()).split('\n');
-    QCOMPARE(lines.size(), 2 * linesPerThread + 1);
-    QVERIFY(lines.last().isEmpty());
+    void windowWritesOnlyWhenLogIsTrue()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, log);
 
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d\\d:\\d\\d:\\d\\d \\d{3}) \\[Debug\\] ([AB]) (\\d+) ([AB]+)$"));
-    QHash<QString, int> nextIndex { { QStringLiteral("A"), 0 }, { QStringLiteral("B"), 0 } };
-    QTime previous;
-    for (qsizetype n = 0; n + 1 < lines.size(); ++n) {
-        const QString line = QString::fromUtf8(lines.at(n));
-        const QRegularExpressionMatch match = pattern.match(line);
-        QVERIFY2(match.hasMatch(), qPrintable(QStringLiteral("line %1 is mixed").arg(n)));
-        const QString letter = match.captured(2);
-        const int index = match.captured(3).toInt();
-        const QString payload = match.captured(4);
-        QCOMPARE(index, nextIndex[letter]++);
-        QCOMPARE(payload, QString(index % 10 == 0 ? longPayload : 8, letter.at(0)));
-
-        // Stamped and written under one lock: the file is in time order.
-        const QTime stamp = QTime::fromString(match.captured(1), QStringLiteral("hh:mm:ss zzz"));
-        QVERIFY(stamp.isValid());
-        QVERIFY2(!previous.isValid() || previous < stamp,
-            qPrintable(QStringLiteral("line %1 out of order").arg(n)));
-        previous = stamp;
-    }
-    QCOMPARE(nextIndex.value(QStringLiteral("A")), linesPerThread);
-    QCOMPARE(nextIndex.value(QStringLiteral("B")), linesPerThread);
-}
-
-void TestLogFile::windowWritesOnlyWhenLogIsTrue_data()
-{
-    QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QByteArray>("log");
-
-    QTest::newRow("no config.json") << QByteArray() << QByteArray();
-    QTest::newRow("LOG missing") << QByteArray(R"({"APP_VERSION": "1.2"})") << QByteArray();
-    QTest::newRow("LOG false") << QByteArray(R"({"LOG": false, "APP_VERSION": "1.2"})") << QByteArray();
-    QTest::newRow("LOG the string true")
-        << QByteArray(R"({"LOG": "true", "APP_VERSION": "1.2"})") << QByteArray();
-    QTest::newRow("LOG 1") << QByteArray(R"({"LOG": 1, "APP_VERSION": "1.2"})") << QByteArray();
-    QTest::newRow("LOG true") << QByteArray(R"({"LOG": true, "APP_VERSION": "1.2"})")
-                              << QByteArray("09:41:07 052 [Debug] \"Korvane 1.2\" ...start\n");
-}
-
-void TestLogFile::windowWritesOnlyWhenLogIsTrue()
-{
-    QFETCH(QByteArray, config);
-    QFETCH(QByteArray, log);
-
-    // The window makes the directory itself.
-    QVERIFY(QDir(logDirectory()).removeRecursively());
-    if (!config.isNull())
+        // The window makes the directory itself and points the handler at it.
+        QVERIFY(QDir(logDirectory()).removeRecursively());
+        setLogFileDirectory(environment->filePath(QStringLiteral("elsewhere")));
         environment->writeFile(QStringLiteral("config.json"), config);
-
-    // The window installs the handler for good; the guard gives QtTest its own back.
-    const MessageHandlerGuard handlers;
-    {
-        const MainWindow window;
-        QVERIFY(QFileInfo(logDirectory()).isDir());
-        // The start line is the first and, right after construction, the only one.
-        QCOMPARE(readFile(sampleDayFile()), log);
+        const MessageHandlerGuard handlers; // the window installs the handler for good
+        {
+            const MainWindow window;
+            QVERIFY(QFileInfo(logDirectory()).isDir());
+            QCOMPARE(readLog(), log); // the start line, and only that
+            QCOMPARE(QDir(logDirectory()).isEmpty(), log.isEmpty());
+        }
     }
-    if (log.isEmpty())
-        QCOMPARE(QDir(logDirectory()).entryList(QDir::Files), QStringList());
-}
+};
 
 QTEST_MAIN(TestLogFile)
 #include "tst_logfile.moc"
