@@ -58,6 +58,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The library may keep this address: logPath stays unchanged for the window's life.
     log.directory = logEnabled ? logPath.utf16() : nullptr;
     ZV_Extra extra = {};
+    // The address handed to the library, for matching its own log with ours.
     qDebug() << static_cast<const void *>(log.directory);
     deviceLibraryReady = ZV_InitializeW(settings, log, extra) != 0;
 
