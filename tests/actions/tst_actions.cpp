@@ -1,5 +1,6 @@
+#include "mainwindow.h"
+#include "messageboxobserver.h"
 #include "pluginjournal.h"
-#include "pluginloader.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
@@ -7,419 +8,439 @@
 
 #include "ZVUpgrade_DLL.h"
 
-#include <QDir>
-#include <QFile>
-#include <QLibrary>
+#include <QApplication>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 #include <memory>
 
+#ifdef Q_OS_UNIX
+#include <dlfcn.h>
+#endif
+
 namespace {
 
-// What one run of a worker reported, in the order it reported it.
-struct ActionRun
-{
-    QList<QPair<QString, bool>> lines;
-    int finishedCount = 0;
-    int linesAtFinished = -1; // lines reported when finished() came
-    qint32 exitCode = 0;
+using Lines = QList<QPair<QString, bool>>; // text, shown as an error
 
-    QStringList texts() const
-    {
-        QStringList result;
-        for (const auto &line : lines)
-            result.append(line.first);
-        return result;
-    }
-};
+const char *const runButtons[] = { nullptr, "basicRunButton", "middleRunButton", "highRunButton" };
+const char *const fileEdits[] = { nullptr, "basicKeyEdit", "middlePlainEdit", "highKeyEdit" };
+const char *const levelNames[] = { nullptr, "basic", "middle", "high" };
+const char *const doneLines[] = { nullptr, "read cpuid...|encode cpuid...|write cpuid...|basic action done",
+    "encode data...|write encoded data...|middle action done", "write oem key...|high action done" };
 
-// Runs the worker's process() on the calling thread and records its signals.
-ActionRun runAction(RunAction_T level, const QString &plainFile = QString(),
-    const QString &keyFile = QString(), quint8 keyIndex = 0)
+// "a|b": every line on the default background but the last, which is red for a failure.
+Lines expectLines(const QString &joined, bool failed)
 {
-    ActionRun run;
-    ThreadWorker worker;
-    worker.setParams(plainFile, keyFile, keyIndex);
-    worker.setAction(level);
-    QObject::connect(&worker, &ThreadWorker::update_process, [&run](const QString &text, bool error) {
-        run.lines.append({ text, error });
-    });
-    QObject::connect(&worker, &ThreadWorker::finished, [&run] {
-        ++run.finishedCount;
-        run.linesAtFinished = run.lines.size();
-    });
-    worker.process();
-    run.exitCode = worker.getExitCode();
-    return run;
+    Lines lines;
+    for (const QString &text : joined.split('|'))
+        lines.append({ text, false });
+    lines.last().second = failed;
+    return lines;
 }
 
-QStringList callNames(const QList<QJsonObject> &journal)
+QByteArray contentOfSize(int size)
 {
-    QStringList names;
-    for (const QJsonObject &entry : journal)
-        names.append(entry.value(QLatin1String("call")).toString());
-    return names;
+    return QByteArray("0123456789abcdefghijklmnopqrstuvwxyz!").repeated(size / 37 + 1).left(size);
 }
 
-// Collects the debug lines written while it lives.
+// A window's close unloads the plug-in; kept mapped, it keeps its parameters.
+bool keepRecordingPluginMapped()
+{
+#ifdef Q_OS_UNIX
+    return dlopen(TestPlugins::recordingPlugin, RTLD_NOW | RTLD_NODELETE) != nullptr;
+#else
+    return true;
+#endif
+}
+
 QStringList capturedLog;
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        capturedLog.clear();
-        previous
-            = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-                  if (type == QtDebugMsg)
-                      capturedLog.append(text);
-              });
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-    QStringList lines() const { return capturedLog; }
 
-private:
-    QtMessageHandler previous;
+// Runs a worker's process() on the calling thread: its lines and finished(), in the
+// order emitted, and its debug log.
+qint32 runAction(int level, const QString &file, quint8 keyIndex, Lines &events, QStringList &log)
+{
+    ThreadWorker worker;
+    const bool middle = level == RUN_ACTION_MIDDLE;
+    worker.setParams(middle ? file : QString(), middle ? QString() : file, keyIndex);
+    worker.setAction(RunAction_T(level));
+    QObject::connect(&worker, &ThreadWorker::update_process, [&events](const QString &text, bool error) {
+        events.append({ text, error });
+    });
+    QObject::connect(&worker, &ThreadWorker::finished, [&events] { events.append({ "finished()", false }); });
+    capturedLog.clear();
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+              if (type == QtDebugMsg)
+                  capturedLog.append(text);
+          });
+    worker.process();
+    qInstallMessageHandler(previous);
+    log = capturedLog;
+    return worker.getExitCode();
+}
+
+// Remembers the first thread object other than its own that gets an event on the GUI
+// thread: an action's thread gets its queued quit() there, later its deferred deletion.
+struct ThreadSpotter : QObject
+{
+    QPointer<QThread> thread;
+    bool spotted = false;
+    bool eventFilter(QObject *watched, QEvent *) override
+    {
+        if (!spotted && qobject_cast<QThread *>(watched) && watched != QThread::currentThread()) {
+            thread = static_cast<QThread *>(watched);
+            spotted = true;
+        }
+        return false;
+    }
 };
 
 } // namespace
 
-// The three procedures run directly against the simulated bench and the recording
-// plug-in, without a window or a thread.
+// The procedures on their own, then launched from the window, against the simulated
+// bench and the recording plug-in.
 class TestActions : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { QVERIFY(keepRecordingPluginMapped()); }
 
-    void levelIsKnownToTheMetaTypeSystem();
-    void basicCpuIdLength_data();
-    void basicCpuIdLength();
-    void basicHandsOverTheKeyFile();
-    void middleWritesTheEncryptedFile_data();
-    void middleWritesTheEncryptedFile();
-    void highWritesTheKeyUnderItsIndex_data();
-    void highWritesTheKeyUnderItsIndex();
-    void failureEndsTheRun_data();
-    void failureEndsTheRun();
+    void init()
+    {
+        env = std::make_unique<TestEnvironment>();
+        QVERIFY(env->isValid());
+        bench = std::make_unique<TestBench>(env->benchDirectory());
+        pluginJournal = std::make_unique<PluginJournal>(env->filePath(QStringLiteral("plugin.jsonl")));
+        observer = std::make_unique<MessageBoxObserver>();
+        boxesRead = 0;
+    }
+
+    void cleanup()
+    {
+        // No action may outlive its test: the window closes only when none is launched.
+        if (window)
+            QTRY_VERIFY(window->close());
+        window.reset();
+        observer.reset();
+        pluginJournal.reset();
+        bench.reset();
+        env.reset();
+        qunsetenv("KORVANE_TEST_PROOF_LEVEL");
+        qunsetenv("KORVANE_TEST_FAIL_ENCRYPT");
+    }
+
+    void procedure_data();
+    void procedure();
+    void refusalsInOrder_data();
+    void refusalsInOrder();
+    void successiveActionsFromTheWindow();
 
 private:
-    // Exactly one final line, the last one, error only for a failure; finished() once, after it.
-    static void verifyFrame(const ActionRun &run, const QStringList &expectedLines, bool failed);
-    QString writeFile(const QString &name, qsizetype size);
+    void openWindow(bool withPlugin = true, int proofLevel = 7)
+    {
+        const QJsonObject config { { "DLL", QString::fromUtf8(TestPlugins::recordingPlugin) } };
+        if (withPlugin)
+            env->writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
+        qputenv("KORVANE_TEST_PROOF_LEVEL", QByteArray::number(proofLevel));
+        window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(pluginJournal->clear()); // only what actions call is of interest
+    }
+    template <typename Widget> Widget *widget(const char *name) const
+    {
+        return window->findChild<Widget *>(QLatin1String(name));
+    }
+    void setFile(int level, const QString &path) { widget<QLineEdit>(fileEdits[level])->setText(path); }
+    void run(int level) { widget<QPushButton>(runButtons[level])->click(); }
+    // The next box not yet read, if it came from the window with this icon and the one Ok button.
+    ObservedMessageBox nextBox(QMessageBox::Icon icon)
+    {
+        if (!observer->waitForMessageBoxes(boxesRead + 1))
+            return {};
+        const ObservedMessageBox box = observer->messageBoxes().at(boxesRead++);
+        const bool expected = box.parent == window.get() && box.title == "Korvane" && box.icon == icon;
+        return expected && box.buttons == QMessageBox::Ok ? box : ObservedMessageBox();
+    }
+    Lines outputLines() const
+    {
+        Lines lines;
+        auto *list = widget<QListWidget>("outputList");
+        for (int i = 0; i < list->count(); ++i) {
+            const QBrush background = list->item(i)->background();
+            const bool red = background == QBrush(Qt::red, Qt::SolidPattern);
+            if (!red && background.style() != Qt::NoBrush)
+                return {}; // neither the default background nor the error one
+            lines.append({ list->item(i)->text(), red });
+        }
+        return lines;
+    }
 
-    QLibrary plugin;
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<TestBench> bench;
     std::unique_ptr<PluginJournal> pluginJournal;
+    std::unique_ptr<MessageBoxObserver> observer;
+    std::unique_ptr<MainWindow> window;
+    int boxesRead = 0;
 };
 
-void TestActions::initTestCase()
-{
-    QVERIFY(loadPluginLibrary(QString::fromUtf8(TestPlugins::recordingPlugin), plugin).accepted());
-}
-
-void TestActions::init()
-{
-    env = std::make_unique<TestEnvironment>();
-    QVERIFY(env->isValid());
-    bench = std::make_unique<TestBench>(env->benchDirectory());
-    pluginJournal = std::make_unique<PluginJournal>(env->filePath(QStringLiteral("plugin.jsonl")));
-    bench->attach(QStringLiteral("b1"), ZvSim::Loader);
-}
-
-void TestActions::cleanup()
-{
-    qunsetenv("KORVANE_TEST_FAIL_ENCRYPT");
-    pluginJournal.reset();
-    bench.reset();
-    env.reset();
-}
-
-void TestActions::verifyFrame(const ActionRun &run, const QStringList &expectedLines, bool failed)
-{
-    QCOMPARE(run.texts(), expectedLines);
-    for (int i = 0; i < run.lines.size(); ++i)
-        QCOMPARE(run.lines.at(i).second, failed && i == run.lines.size() - 1);
-    QCOMPARE(run.finishedCount, 1);
-    QCOMPARE(run.linesAtFinished, run.lines.size());
-}
-
-QString TestActions::writeFile(const QString &name, qsizetype size)
-{
-    QByteArray content(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        content[i] = char(i * 7 + 3);
-    return env->writeFile(name, content);
-}
-
-void TestActions::levelIsKnownToTheMetaTypeSystem()
-{
-    ThreadWorker worker;
-    QVERIFY(QMetaType::fromName("RunAction_T").isValid());
-    QCOMPARE(QMetaType::fromName("RunAction_T"), QMetaType::fromType<RunAction_T>());
-    QVERIFY(worker.setProperty("Action", QVariant::fromValue(RUN_ACTION_HIGH)));
-    QCOMPARE(worker.getAction(), RUN_ACTION_HIGH);
-    QCOMPARE(worker.property("ExitCode").toInt(), 0);
-}
-
-void TestActions::basicCpuIdLength_data()
-{
-    QTest::addColumn<int>("countByte");
-    for (int count : { 1, 10, 17, 0, 18, 200 })
-        QTest::addRow("%d", count) << count;
-}
-
-void TestActions::basicCpuIdLength()
-{
-    QFETCH(int, countByte);
-    const QByteArray otpTail = QByteArray::fromHex("00112233445566778899aabbccddeeff");
-    bench->setOtp(QStringLiteral("b1"), char(countByte) + otpTail);
-    LogCapture log;
-
-    const ActionRun run = runAction(RUN_ACTION_BASIC);
-
-    const int count = qint8(countByte);
-    if (count < 1 || count > 17) {
-        QCOMPARE(run.exitCode, -3);
-        verifyFrame(run, { "read cpuid...", "read cpuid...fail" }, true);
-        QVERIFY(log.lines().contains(QStringLiteral("invalid cpuid size,size= %1").arg(count)));
-        QVERIFY(pluginJournal->entries().isEmpty());
-        QCOMPARE(callNames(bench->journal()), QStringList { "ZV_ReadOtpData" });
-        return;
-    }
-    const QByteArray cpuId = otpTail.left(count - 1);
-    QCOMPARE(run.exitCode, 0);
-    verifyFrame(run, { "read cpuid...", "encode cpuid...", "write cpuid...", "basic action done" }, false);
-    QCOMPARE(log.lines(), (QStringList { "basic action in", "basic action out" }));
-
-    const QList<PluginJournalEntry> calls = pluginJournal->entries();
-    QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls[0].call, "addBufferParam");
-    QCOMPARE(calls[0].name, "PLAINTEXT");
-    QCOMPARE(calls[0].data, cpuId);
-    QCOMPARE(calls[1].call, "doBasicEncrypt");
-    QCOMPARE(calls[1].size, 16);
-
-    const QList<QJsonObject> writes = bench->journalCalls(QStringLiteral("ZV_WriteVendorRpmbData"));
-    QCOMPARE(writes.size(), 1);
-    const QJsonObject args = writes[0].value("args").toObject();
-    QCOMPARE(args.value("area").toInt(), ZV_RPMB_VENDOR_CPUID);
-    QCOMPARE(args.value("length").toInt(), count - 1);
-    QCOMPARE(bench->written("b1", ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)),
-        testPluginOutput(cpuId, 16).left(count - 1));
-}
-
-void TestActions::basicHandsOverTheKeyFile()
-{
-    const QByteArray key = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f"
-                                               "f0e1d2c3b4a5968778695a4b3c2d1e0f");
-    const QString keyPath = env->writeFile(QStringLiteral("aes.key"), key);
-    LogCapture log;
-
-    const ActionRun run = runAction(RUN_ACTION_BASIC, QString(), keyPath);
-
-    QCOMPARE(run.exitCode, 0);
-    verifyFrame(run, { "read cpuid...", "encode cpuid...", "write cpuid...", "basic action done" }, false);
-    const QList<PluginJournalEntry> calls = pluginJournal->entries();
-    QCOMPARE(pluginJournal->calls(), (QStringList { "addBufferParam", "addBufferParam", "doBasicEncrypt" }));
-    QCOMPARE(calls[0].name, "PLAINTEXT");
-    QCOMPARE(calls[1].name, "AESKEY");
-    QCOMPARE(calls[1].data, key);
-    // The key never reaches the log, in any spelling.
-    const QString allLog = log.lines().join('\n');
-    QVERIFY(!allLog.contains(QString::fromLatin1(key.toHex()), Qt::CaseInsensitive));
-    QVERIFY(!allLog.contains(QString::fromLatin1(key.toHex(' ')), Qt::CaseInsensitive));
-    QCOMPARE(bench->written("b1", ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)),
-        testPluginOutput(bench->cpuId("b1"), 16));
-}
-
-void TestActions::middleWritesTheEncryptedFile_data()
-{
-    QTest::addColumn<int>("size");
-    for (int size : { 0, 100, 65535 })
-        QTest::addRow("%d bytes", size) << size;
-}
-
-void TestActions::middleWritesTheEncryptedFile()
-{
-    QFETCH(int, size);
-    const QString path = writeFile(QStringLiteral("data.bin"), size);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray data = file.readAll();
-
-    const ActionRun run = runAction(RUN_ACTION_MIDDLE, path);
-
-    QCOMPARE(run.exitCode, 0);
-    verifyFrame(run, { "encode data...", "write encoded data...", "middle action done" }, false);
-    const QList<PluginJournalEntry> calls = pluginJournal->entries();
-    QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls[0].name, "PLAINTEXT");
-    QCOMPARE(calls[0].data, data);
-    QCOMPARE(calls[1].call, "doMiddleEncrypt");
-    QCOMPARE(calls[1].size, size);
-    const QList<QJsonObject> writes = bench->journalCalls(QStringLiteral("ZV_WriteProofData"));
-    QCOMPARE(writes.size(), 1);
-    QCOMPARE(writes[0].value("args").toObject().value("length").toInt(), size);
-    QCOMPARE(bench->written("b1", ZvSim::proofDataTarget()), testPluginOutput(data, size));
-}
-
-void TestActions::highWritesTheKeyUnderItsIndex_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::addColumn<int>("keyIndex");
-    QTest::newRow("16 bytes at 0") << 16 << 0;
-    QTest::newRow("24 bytes at 2") << 24 << 2;
-    QTest::newRow("32 bytes at 3") << 32 << 3;
-}
-
-void TestActions::highWritesTheKeyUnderItsIndex()
-{
-    QFETCH(int, size);
-    QFETCH(int, keyIndex);
-    const QString path = writeFile(QStringLiteral("oem.key"), size);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray key = file.readAll();
-
-    const ActionRun run = runAction(RUN_ACTION_HIGH, QString(), path, quint8(keyIndex));
-
-    QCOMPARE(run.exitCode, 0);
-    verifyFrame(run, { "write oem key...", "high action done" }, false);
-    QVERIFY(pluginJournal->entries().isEmpty());
-    const QList<QJsonObject> writes = bench->journalCalls(QStringLiteral("ZV_WriteProofKey"));
-    QCOMPARE(writes.size(), 1);
-    const QJsonObject args = writes[0].value("args").toObject();
-    QCOMPARE(args.value("length").toInt(), size);
-    QCOMPARE(args.value("keyIndex").toInt(), keyIndex);
-    QCOMPARE(bench->written("b1", ZvSim::proofKeyTarget(keyIndex)), key);
-}
-
-void TestActions::failureEndsTheRun_data()
+void TestActions::procedure_data()
 {
     QTest::addColumn<int>("level");
-    // A bench call made to fail, KORVANE_TEST_FAIL_ENCRYPT, and the level's file:
-    // empty for none, "missing", "directory", or a size in bytes.
-    QTest::addColumn<QString>("failCall");
-    QTest::addColumn<QString>("failEncrypt");
-    QTest::addColumn<QString>("file");
+    // "fail:<device call>", "encrypt:<level>", "otp:<count byte>" or "index:<key index>".
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("file"); // the level's file: none, "missing", "." (a folder) or a size in bytes
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QString>("logLine");
-    QTest::addColumn<QStringList>("pluginCalls");
-    QTest::addColumn<QStringList>("deviceCalls");
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("logLine"); // between the level's in and out lines
+    QTest::addColumn<QString>("calls"); // plug-in calls / device calls, none after a failing one
+    const auto row = [](int level, const QString &setup, const QString &file, int exitCode, const char *lines,
+                         const QString &logLine, const char *calls) {
+        QTest::addRow("exit %d, level %d %s %s", exitCode, level, qPrintable(setup), qPrintable(file))
+            << level << setup << file << exitCode << QString(lines) << logLine << QString(calls);
+    };
+    const char *const basicCalls = "addBufferParam doBasicEncrypt / ZV_ReadOtpData ZV_WriteVendorRpmbData";
+    for (int count : { 1, 10, 17 })
+        row(1, QStringLiteral("otp:%1").arg(count), "", 0, doneLines[1], "", basicCalls);
+    row(1, "", "32", 0, doneLines[1], "",
+        "addBufferParam addBufferParam doBasicEncrypt / ZV_ReadOtpData ZV_WriteVendorRpmbData");
+    for (const char *size : { "0", "65535" })
+        row(2, "", size, 0, doneLines[2], "", "addBufferParam doMiddleEncrypt / ZV_WriteProofData");
+    for (const QPair<int, int> &key : { qMakePair(16, 0), qMakePair(24, 2), qMakePair(32, 3) })
+        row(3, QStringLiteral("index:%1").arg(key.second), QString::number(key.first), 0, doneLines[3], "",
+            " / ZV_WriteProofKey");
 
-    const QStringList basicEncrypt { "addBufferParam", "doBasicEncrypt" };
-    const QStringList middleEncrypt { "addBufferParam", "doMiddleEncrypt" };
-    QTest::newRow("basic write fails")
-        << 1 << "ZV_WriteVendorRpmbData"
-        << ""
-        << "" << -1
-        << QStringList { "read cpuid...", "encode cpuid...", "write cpuid...", "write cpuid...fail" }
-        << "failed to write cpuid" << basicEncrypt
-        << QStringList { "ZV_ReadOtpData", "ZV_WriteVendorRpmbData" };
-    QTest::newRow("basic encryption fails")
-        << 1 << ""
-        << "basic"
-        << "32" << -2 << QStringList { "read cpuid...", "encode cpuid...", "encode cpuid...fail" }
-        << "failed to encode cpuid" << QStringList { "addBufferParam", "addBufferParam", "doBasicEncrypt" }
-        << QStringList { "ZV_ReadOtpData" };
-    QTest::newRow("otp read fails") << 1 << "ZV_ReadOtpData"
-                                    << ""
-                                    << "" << -4 << QStringList { "read cpuid...", "read cpuid...fail" }
-                                    << "failed to read cpuid" << QStringList()
-                                    << QStringList { "ZV_ReadOtpData" };
-    for (const char *file : { "missing", "directory", "31" })
-        QTest::addRow("basic key file %s", file)
-            << 1 << ""
-            << "" << file << -8 << QStringList { "read key file...fail" } << "failed to read key file"
-            << QStringList() << QStringList();
-
-    QTest::newRow("proof data write fails")
-        << 2 << "ZV_WriteProofData"
-        << ""
-        << "100" << -5
-        << QStringList { "encode data...", "write encoded data...", "write encoded data...fail" }
-        << "failed to write encoded data" << middleEncrypt << QStringList { "ZV_WriteProofData" };
-    QTest::newRow("middle encryption fails")
-        << 2 << ""
-        << "middle"
-        << "100" << -6 << QStringList { "encode data...", "encode data...fail" } << "failed to encrypt data"
-        << middleEncrypt << QStringList();
-    for (const char *file : { "missing", "directory" })
-        QTest::addRow("data file %s", file) << 2 << ""
-                                            << "" << file << -9 << QStringList { "read data file...fail" }
-                                            << "failed to read data file" << QStringList() << QStringList();
-    QTest::newRow("data file too long") << 2 << ""
-                                        << ""
-                                        << "65536" << -10 << QStringList { "read data file...fail" }
-                                        << "invalid data size,size= 65536" << QStringList() << QStringList();
-
-    QTest::newRow("proof key write fails")
-        << 3 << "ZV_WriteProofKey"
-        << ""
-        << "24" << -7 << QStringList { "write oem key...", "write oem key...fail" }
-        << "failed to write oem key" << QStringList() << QStringList { "ZV_WriteProofKey" };
-    for (const char *file : { "missing", "directory", "20", "0" })
-        QTest::addRow("oem key file %s", file) << 3 << ""
-                                               << "" << file << -8 << QStringList { "read key file...fail" }
-                                               << "failed to read key file" << QStringList() << QStringList();
-
+    row(1, "fail:ZV_WriteVendorRpmbData", "", -1,
+        "read cpuid...|encode cpuid...|write cpuid...|write cpuid...fail", "failed to write cpuid",
+        basicCalls);
+    row(1, "encrypt:basic", "32", -2, "read cpuid...|encode cpuid...|encode cpuid...fail",
+        "failed to encode cpuid", "addBufferParam addBufferParam doBasicEncrypt / ZV_ReadOtpData");
+    // The count byte, and the signed value it is logged as.
+    for (const QPair<int, int> &count : { qMakePair(0, 0), qMakePair(18, 18), qMakePair(200, -56) })
+        row(1, QStringLiteral("otp:%1").arg(count.first), "", -3, "read cpuid...|read cpuid...fail",
+            QStringLiteral("invalid cpuid size,size= %1").arg(count.second), " / ZV_ReadOtpData");
+    row(1, "fail:ZV_ReadOtpData", "", -4, "read cpuid...|read cpuid...fail", "failed to read cpuid",
+        " / ZV_ReadOtpData");
+    row(2, "fail:ZV_WriteProofData", "100", -5,
+        "encode data...|write encoded data...|write encoded data...fail", "failed to write encoded data",
+        "addBufferParam doMiddleEncrypt / ZV_WriteProofData");
+    row(2, "encrypt:middle", "100", -6, "encode data...|encode data...fail", "failed to encrypt data",
+        "addBufferParam doMiddleEncrypt / ");
+    row(3, "fail:ZV_WriteProofKey", "24", -7, "write oem key...|write oem key...fail",
+        "failed to write oem key", " / ZV_WriteProofKey");
+    // Files are opened read-only, never created, and their size is checked again.
+    for (const char *file : { "missing", "31" })
+        row(1, "", file, -8, "read key file...fail", "failed to read key file", " / ");
+    for (const char *file : { "missing", "20" })
+        row(3, "", file, -8, "read key file...fail", "failed to read key file", " / ");
+    for (const char *file : { "missing", "." })
+        row(2, "", file, -9, "read data file...fail", "failed to read data file", " / ");
+    row(2, "", "65536", -10, "read data file...fail", "invalid data size,size= 65536", " / ");
     for (int level : { 0, 4 })
-        QTest::addRow("level %d", level)
-            << level << ""
-            << ""
-            << "" << -255 << QStringList { "invalid action" }
-            << QStringLiteral("invalid action: %1").arg(level) << QStringList() << QStringList();
+        row(level, "", "", -255, "invalid action", QStringLiteral("invalid action: %1").arg(level), " / ");
 }
 
-void TestActions::failureEndsTheRun()
+void TestActions::procedure()
 {
     QFETCH(int, level);
-    QFETCH(QString, failCall);
-    QFETCH(QString, failEncrypt);
+    QFETCH(QString, setup);
     QFETCH(QString, file);
     QFETCH(int, exitCode);
-    QFETCH(QStringList, lines);
+    QFETCH(QString, lines);
     QFETCH(QString, logLine);
-    QFETCH(QStringList, pluginCalls);
-    QFETCH(QStringList, deviceCalls);
-
-    if (!failCall.isEmpty())
-        bench->failCall(QStringLiteral("b1"), failCall);
-    if (!failEncrypt.isEmpty())
-        qputenv("KORVANE_TEST_FAIL_ENCRYPT", failEncrypt.toLatin1());
-    QString path;
-    if (file == "missing") {
-        path = env->filePath(QStringLiteral("missing.bin"));
-    } else if (file == "directory") {
-        path = env->filePath(QStringLiteral("folder"));
-        QVERIFY(QDir().mkpath(path));
-    } else if (!file.isEmpty()) {
-        path = writeFile(QStringLiteral("file.bin"), file.toInt());
+    QFETCH(QString, calls);
+    bench->attach(QStringLiteral("b1"));
+    openWindow();
+    const QString kind = setup.section(':', 0, 0), value = setup.section(':', 1);
+    QByteArray cpuId = bench->cpuId(QStringLiteral("b1"));
+    if (kind == "fail") {
+        bench->failCall(QStringLiteral("b1"), value);
+    } else if (kind == "encrypt") {
+        qputenv("KORVANE_TEST_FAIL_ENCRYPT", value.toLatin1());
+    } else if (kind == "otp") {
+        const QByteArray otp = char(value.toInt()) + QByteArray::fromHex("00112233445566778899aabbccddeeff");
+        bench->setOtp(QStringLiteral("b1"), otp);
+        cpuId = otp.mid(1, value.toInt() - 1);
     }
-    LogCapture log;
+    const quint8 keyIndex = quint8(kind == "index" ? value.toInt() : 1);
+    const QByteArray content = contentOfSize(file.toInt());
+    QString path = file.isEmpty() ? QString() : env->filePath(file);
+    if (!file.isEmpty() && file.front().isDigit())
+        path = env->writeFile(file, content);
+    const int journalStart = bench->journal().size();
+    Lines events;
+    QStringList log;
 
-    const ActionRun run = level == RUN_ACTION_MIDDLE ? runAction(RunAction_T(level), path)
-                                                     : runAction(RunAction_T(level), QString(), path, 1);
+    QCOMPARE(runAction(level, path, keyIndex, events, log), exitCode);
 
-    QCOMPARE(run.exitCode, exitCode);
-    verifyFrame(run, lines, true);
-    QVERIFY2(log.lines().contains(logLine), qPrintable(log.lines().join(" | ")));
-    if (level >= RUN_ACTION_BASIC && level <= RUN_ACTION_HIGH) {
-        const QString name = QStringList { "basic", "middle", "high" }.at(level - 1);
-        QCOMPARE(log.lines().constFirst(), name + " action in");
-        QCOMPARE(log.lines().constLast(), name + " action out");
-    }
-    QCOMPARE(pluginJournal->calls(), pluginCalls);
-    QCOMPARE(callNames(bench->journal()), deviceCalls);
+    // Exactly one final line, the last, red for a failure; finished() once, after it.
+    QCOMPARE(events, expectLines(lines, exitCode != 0) << qMakePair(QStringLiteral("finished()"), false));
+    const QString name = level >= RUN_ACTION_BASIC && level <= RUN_ACTION_HIGH ? levelNames[level] : "";
+    QStringList expectedLog = name.isEmpty()
+        ? QStringList { logLine }
+        : QStringList { name + " action in", logLine, name + " action out" };
+    expectedLog.removeAll(QString());
+    QCOMPARE(log, expectedLog); // nothing else: no key in the log
+    QStringList deviceCalls;
+    for (const QJsonObject &entry : bench->journal().mid(journalStart))
+        deviceCalls.append(entry.value("call").toString());
+    QCOMPARE(pluginJournal->calls().join(' ') + " / " + deviceCalls.join(' '), calls);
     if (file == "missing")
         QVERIFY(!QFile::exists(path));
+    if (exitCode != 0)
+        return;
+
+    // What the plug-in got, the AES key only with a key file, and what reached the board:
+    // Basic writes only the id's length of its 16-byte output.
+    const QList<PluginJournalEntry> entries = pluginJournal->entries();
+    QByteArray written = content;
+    if (level != RUN_ACTION_HIGH) {
+        const QByteArray plaintext = level == RUN_ACTION_BASIC ? cpuId : content;
+        QCOMPARE(entries.first().name, "PLAINTEXT");
+        QCOMPARE(entries.first().data, plaintext);
+        QCOMPARE(entries.last().size, level == RUN_ACTION_BASIC ? 16 : content.size());
+        written = testPluginOutput(plaintext, entries.last().size).left(plaintext.size());
+    }
+    if (entries.size() == 3) {
+        QCOMPARE(entries.at(1).name, "AESKEY");
+        QCOMPARE(entries.at(1).data, content);
+    }
+    const QJsonObject args = bench->journal().constLast().value("args").toObject();
+    QCOMPARE(args.value("length").toInt(), written.size());
+    const QString target = level == RUN_ACTION_BASIC ? ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)
+        : level == RUN_ACTION_MIDDLE                 ? ZvSim::proofDataTarget()
+                                                     : ZvSim::proofKeyTarget(keyIndex);
+    QCOMPARE(bench->written(QStringLiteral("b1"), target), written);
+    if (level == RUN_ACTION_HIGH)
+        QCOMPARE(args.value("keyIndex").toInt(), int(keyIndex));
 }
 
-QTEST_GUILESS_MAIN(TestActions)
+void TestActions::refusalsInOrder_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("failingCheck"); // the first check that fails; every later one would too
+    QTest::addColumn<QList<int>>("boards");
+    QTest::addColumn<QString>("message");
+    const QString notLoaded = "Dll is not loaded!", badKey = "size invalid for key file!";
+    const QString noDevice = "no available device!",
+                  loaderOnly = "action can only work on the loader device!";
+    const QList<int> none, maskrom { ZvSim::Maskrom }, invalid { 7 }, two { ZvSim::Loader, ZvSim::Loader };
+    QTest::newRow("basic: no plug-in") << 1 << 1 << none << notLoaded;
+    QTest::newRow("basic: not supported") << 1 << 2 << none << "Dll did not support to do basic action!";
+    QTest::newRow("basic: 31-byte key") << 1 << 4 << none << badKey;
+    QTest::newRow("basic: no board") << 1 << 5 << none << noDevice;
+    QTest::newRow("basic: two boards") << 1 << 5 << two << noDevice;
+    QTest::newRow("basic: invalid board") << 1 << 5 << invalid << noDevice;
+    QTest::newRow("middle: no plug-in") << 2 << 1 << none << notLoaded;
+    QTest::newRow("middle: not supported") << 2 << 2 << none << "Dll did not support to do middle action!";
+    QTest::newRow("middle: no file") << 2 << 3 << none << "No plain file!";
+    QTest::newRow("middle: 65536 bytes") << 2 << 4 << none << "size invalid for plain file!";
+    QTest::newRow("middle: maskrom board") << 2 << 5 << maskrom << loaderOnly;
+    QTest::newRow("high: no plug-in") << 3 << 1 << none << notLoaded;
+    QTest::newRow("high: not supported") << 3 << 2 << none << "Dll did not support to do high action!";
+    QTest::newRow("high: no file") << 3 << 3 << none << "No key file!";
+    QTest::newRow("high: 20-byte key") << 3 << 4 << none << badKey;
+    QTest::newRow("high: invalid board") << 3 << 5 << invalid << loaderOnly;
+}
+
+void TestActions::refusalsInOrder()
+{
+    QFETCH(int, level);
+    QFETCH(int, failingCheck);
+    QFETCH(QList<int>, boards);
+    QFETCH(QString, message);
+    for (int i = 0; i < boards.size(); ++i)
+        bench->attach(QStringLiteral("b%1").arg(i), boards[i]);
+    openWindow(failingCheck > 1, failingCheck > 2 ? 7 : 7 & ~(1 << (level - 1)));
+    // Files that fail their check up to check 4 and pass it from check 5 on (a
+    // missing data file passes).
+    const int sizes[][2] = { {}, { 31, 0 }, { 65536, -1 }, { 20, 24 } };
+    const int size = sizes[level][failingCheck > 4 ? 1 : 0];
+    if (level == 1 || failingCheck > 3)
+        setFile(level,
+            size > 0 ? env->writeFile("file.bin", contentOfSize(size))
+                     : (size < 0 ? env->filePath("missing.bin") : QString()));
+
+    run(level);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, message);
+    // Nothing was launched: the window closes at once, with no box about a running action.
+    QVERIFY(window->close());
+    QCOMPARE(observer->messageBoxes().size(), 1);
+    QCOMPARE(widget<QListWidget>("outputList")->count(), 0);
+    QVERIFY(pluginJournal->entries().isEmpty());
+}
+
+void TestActions::successiveActionsFromTheWindow()
+{
+    bench->attach(QStringLiteral("b1"));
+    openWindow();
+    auto *list = widget<QListWidget>("outputList");
+    list->addItem(QStringLiteral("line of an earlier action"));
+    // A missing data file passes the click's checks; the action fails without creating it.
+    const QString missing = env->filePath(QStringLiteral("missing.bin"));
+    setFile(2, missing);
+    run(2);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "Action failed,err=-9!");
+    QCOMPARE(outputLines(), expectLines("read data file...fail", true));
+    QVERIFY(!QFile::exists(missing));
+
+    run(3);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "No key file!");
+    QCOMPARE(list->count(), 1); // a refusal leaves the previous action's lines
+
+    // A slow board, a read-only key at index 3: the window is busy but processes events,
+    // and the result box comes while the action's thread finishes and deletes itself.
+    bench->setDelay(QStringLiteral("b1"), 800);
+    const QByteArray key = contentOfSize(32);
+    const QString keyPath = env->writeFile("oem.key", key);
+    QVERIFY(QFile::setPermissions(keyPath, QFile::ReadOwner));
+    setFile(3, keyPath);
+    widget<QSpinBox>("highKeySpin")->setValue(3);
+    auto *tabs = widget<QTabWidget>("levelTabWidget");
+    auto *browse = widget<QPushButton>("dllButton");
+    QTimer ticker;
+    QSignalSpy ticks(&ticker, &QTimer::timeout);
+    ticker.start(10);
+    ThreadSpotter spotter;
+    qApp->installEventFilter(&spotter);
+    bool idleWhileResultShown = false, threadGoneWhileResultShown = false;
+    observer->setOnMessageBox([&](QMessageBox *box) {
+        if (box->icon() != QMessageBox::Information)
+            return;
+        idleWhileResultShown = tabs->isEnabled() && browse->isEnabled();
+        threadGoneWhileResultShown = QTest::qWaitFor([&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return spotter.spotted && spotter.thread.isNull();
+        });
+    });
+    run(3);
+    run(3); // a second click of the same press, before the queued busy state: starts nothing
+    QTRY_VERIFY(!tabs->isEnabled());
+    QVERIFY(!browse->isEnabled());
+    const int ticksAtStart = ticks.count();
+    QVERIFY(!window->close());
+    QCOMPARE(nextBox(QMessageBox::Warning).text, "Action is still running,stop quit!");
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    // A blocked GUI thread would have let the timer fire about once during the write.
+    QVERIFY2(ticks.count() - ticksAtStart >= 10, qPrintable(QString::number(ticks.count() - ticksAtStart)));
+    QVERIFY(idleWhileResultShown);
+    QVERIFY(threadGoneWhileResultShown);
+    QCOMPARE(outputLines(), expectLines(doneLines[RUN_ACTION_HIGH], false));
+    QCOMPARE(bench->written(QStringLiteral("b1"), ZvSim::proofKeyTarget(3)), key);
+
+    QTRY_VERIFY(window->close());
+    QCOMPARE(observer->messageBoxes().size(), boxesRead);
+    QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteProofKey")).size(), 1);
+}
+
+QTEST_MAIN(TestActions)
 #include "tst_actions.moc"
