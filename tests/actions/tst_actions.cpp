@@ -381,24 +381,24 @@ void TestActions::refusalsInOrder()
 
 void TestActions::successiveActionsFromTheWindow()
 {
-    bench->attach(QStringLiteral("b1"));
+    // Basic runs on a Maskrom board; here its OTP holds no valid CPU id.
+    bench->attach(QStringLiteral("b1"), ZvSim::Maskrom);
+    bench->setOtp(QStringLiteral("b1"), QByteArray(17, '\0'));
     openWindow();
     auto *list = widget<QListWidget>("outputList");
     list->addItem(QStringLiteral("line of an earlier action"));
-    // A missing data file passes the click's checks; the action fails without creating it.
-    const QString missing = env->filePath(QStringLiteral("missing.bin"));
-    setFile(2, missing);
-    run(2);
-    QCOMPARE(nextBox(QMessageBox::Critical).text, "Action failed,err=-9!");
-    QCOMPARE(outputLines(), expectLines("read data file...fail", true));
-    QVERIFY(!QFile::exists(missing));
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "Action failed,err=-3!");
+    QCOMPARE(outputLines(), expectLines("read cpuid...|read cpuid...fail", true));
 
     run(3);
     QCOMPARE(nextBox(QMessageBox::Critical).text, "No key file!");
-    QCOMPARE(list->count(), 1); // a refusal leaves the previous action's lines
+    QCOMPARE(list->count(), 2); // a refusal leaves the previous action's lines
 
     // A slow board, a read-only key at index 3: the window is busy but processes events,
     // and the result box comes while the action's thread finishes and deletes itself.
+    bench->setState(QStringLiteral("b1"), ZvSim::Loader);
+    window->deviceChangedSlot();
     bench->setDelay(QStringLiteral("b1"), 800);
     const QByteArray key = contentOfSize(32);
     const QString keyPath = env->writeFile("oem.key", key);
