@@ -55,14 +55,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
 
+    // Qt's reader drops a U+FEFF that opens a string or a key, its writer keeps it, so
+    // such a file does not read back to the letter; that is Qt's and left out here.
+    // The file is read in text mode, which drops carriage returns first.
+    if (QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size))
+            .replace('\r', QByteArray())
+            .contains("\xef\xbb\xbf"))
+        return 0;
+
     // What the window writes at close: the same object with "DLL" set, indented.
     QJsonObject root = config->object();
     root.insert(WindowConfig::dllKey, pluginPath + QStringLiteral("/plugin.so"));
     writeConfig(QJsonDocument(root).toJson(QJsonDocument::Indented));
     const std::optional<QJsonDocument> reread = WindowConfig::readFile(configPath);
-    // Compared value by value: Qt drops a U+FEFF that opens a string when it reads it,
-    // yet keeps it in the object's own comparison.
-    require(reread.has_value() && reread->object().toVariantMap() == root.toVariantMap(),
+    require(reread.has_value() && reread->object() == root,
         "a rewritten configuration read back differently");
     require(WindowConfig::logEnabled(*reread) == log && WindowConfig::version(*reread) == version,
         "a rewrite changed LOG or APP_VERSION");
