@@ -1,14 +1,10 @@
 #pragma once
 
-#include <QList>
 #include <QMessageBox>
-#include <QObject>
-#include <QPointer>
 #include <QQueue>
-#include <QStringList>
 #include <QTimer>
 
-class QFileDialog;
+#include <functional>
 
 struct ObservedMessageBox
 {
@@ -24,7 +20,6 @@ struct ObservedFileDialog
 {
     QString title;
     QStringList nameFilters;
-    QString directory;
     QWidget *parent = nullptr;
 };
 
@@ -40,21 +35,15 @@ public:
 
     const QList<ObservedMessageBox> &messageBoxes() const { return boxes; }
     const QList<ObservedFileDialog> &fileDialogs() const { return dialogs; }
-    void clear();
-
     // Answers for the file dialogs to come, in order.
-    void queueFileDialogAnswer(const QString &path);
-
+    void queueFileDialogAnswer(const QString &path) { fileAnswers.enqueue(path); }
     // Called with each message box before it is answered, while it is still open.
     void setOnMessageBox(std::function<void(QMessageBox *)> callback) { onMessageBox = std::move(callback); }
-
     // Processes events until count message boxes have been seen, or the timeout.
     bool waitForMessageBoxes(int count, int timeoutMs = 10000);
 
 private:
     void poll();
-    void handleMessageBox(QMessageBox *box);
-    void handleFileDialog(QFileDialog *dialog);
 
     QTimer timer;
     QList<ObservedMessageBox> boxes;

@@ -6,9 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
-const char journalVariable[] = "KORVANE_TEST_PLUGIN_JOURNAL";
-}
+constexpr char journalVariable[] = "KORVANE_TEST_PLUGIN_JOURNAL";
 
 PluginJournal::PluginJournal(const QString &path)
     : journalPath(path)
@@ -25,40 +23,18 @@ PluginJournal::~PluginJournal()
         qputenv(journalVariable, previousPath);
 }
 
-QList<PluginJournalEntry> PluginJournal::entries(bool *ok) const
+QList<PluginJournalEntry> PluginJournal::entries() const
 {
-    QList<PluginJournalEntry> result;
-    if (ok)
-        *ok = true;
+    QList<PluginJournalEntry> entries;
     QFile file(journalPath);
-    if (!file.exists())
-        return result;
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (ok)
-            *ok = false;
-        return result;
-    }
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
     while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        if (line.isEmpty())
-            continue;
-        const QJsonObject object = QJsonDocument::fromJson(line).object();
-        if (!object.value(QLatin1String("call")).isString()) {
-            qWarning("malformed plug-in journal line: %s", line.constData());
-            if (ok)
-                *ok = false;
-            break;
-        }
-        PluginJournalEntry entry;
-        entry.call = object.value(QLatin1String("call")).toString();
-        entry.name = object.value(QLatin1String("name")).toString();
-        entry.size = object.value(QLatin1String("size")).toInteger(-1);
-        entry.data = QByteArray::fromHex(object.value(QLatin1String("data")).toString().toLatin1());
-        entry.value = object.value(QLatin1String("value"));
-        entry.result = object.value(QLatin1String("result")).toInteger();
-        result.append(entry);
+        const QJsonObject line = QJsonDocument::fromJson(file.readLine()).object();
+        entries.append({ line["call"].toString(), line["name"].toString(), line["size"].toInteger(-1),
+            QByteArray::fromHex(line["data"].toString().toLatin1()), line["result"].toInteger() });
     }
-    return result;
+    return entries;
 }
 
 QStringList PluginJournal::calls() const
@@ -76,10 +52,8 @@ bool PluginJournal::clear() const
 
 QByteArray testPluginOutput(const QByteArray &plaintext, qsizetype outputSize)
 {
-    QByteArray output(outputSize, '\0');
-    for (qsizetype i = 0; i < outputSize; ++i) {
-        const char plain = i < plaintext.size() ? plaintext.at(i) : '\0';
-        output[i] = char(plain ^ KORVANE_TEST_PLUGIN_MASK);
-    }
+    QByteArray output = plaintext.left(outputSize).leftJustified(outputSize, '\0');
+    for (char &byte : output)
+        byte = char(byte ^ KORVANE_TEST_PLUGIN_MASK);
     return output;
 }

@@ -1,18 +1,15 @@
 #pragma once
 
 #include <QByteArray>
-#include <QJsonValue>
-#include <QList>
-#include <QString>
+#include <QStringList>
 
 // One call recorded by the recording test plug-in (plugins/test/testplugin.h).
 struct PluginJournalEntry
 {
-    QString call;
+    QString call; // empty for a line that is not a journal object
     QString name; // parameter name; empty for calls without one
     qint64 size = -1; // buffer length: the parameter, or the output area; -1 when none
     QByteArray data; // the parameter's bytes, or the output area after the call
-    QJsonValue value; // addUintParam / addBoolParam / addStringParam value
     qint64 result = 0;
 };
 
@@ -23,14 +20,10 @@ class PluginJournal
 public:
     explicit PluginJournal(const QString &path);
     ~PluginJournal();
-    PluginJournal(const PluginJournal &) = delete;
-    PluginJournal &operator=(const PluginJournal &) = delete;
+    Q_DISABLE_COPY(PluginJournal)
 
-    QString path() const { return journalPath; }
-
-    // The calls so far, oldest first. No file yet means no calls. A line that is not
-    // a journal object makes the read fail: ok is then false and the list stops there.
-    QList<PluginJournalEntry> entries(bool *ok = nullptr) const;
+    // The calls so far, oldest first; no file yet means no calls.
+    QList<PluginJournalEntry> entries() const;
     QStringList calls() const;
     bool clear() const;
 

@@ -2,12 +2,7 @@
 
 #include "bench.h"
 
-#include <QByteArray>
-#include <QJsonObject>
-#include <QList>
-#include <QString>
-
-#include <optional>
+#include <functional>
 
 // Stages boards and faults on a simulated bench and reads back what the device
 // library received. The library re-reads the bench on every call, so each change
@@ -16,33 +11,46 @@
 class TestBench
 {
 public:
-    explicit TestBench(const QString &directory);
+    explicit TestBench(const QString &directory)
+        : model(directory)
+    {
+    }
 
-    // Without a cpuId the board gets a deterministic 16-byte one (ZvSim::defaultCpuId).
-    void attach(
-        const QString &id, int state = ZvSim::Loader, const std::optional<QByteArray> &cpuId = std::nullopt);
+    // Boards get a 16-byte cpuId derived from their id.
+    void attach(const QString &id, int state = ZvSim::Loader);
     void detach(const QString &id);
-    void setState(const QString &id, int state);
-    void setOtp(const QString &id, const QByteArray &raw);
+    void setState(const QString &id, int state) { setField(id, &ZvSim::Board::state, state); }
+    void setOtp(const QString &id, const QByteArray &raw) { setField(id, &ZvSim::Board::otp, raw); }
     void failCall(const QString &id, const QString &call);
-    void setDelay(const QString &id, int milliseconds);
-    void setInitializeFails(bool fails);
-    void setScanCount(std::optional<int> count);
+    void setDelay(const QString &id, int milliseconds) { setField(id, &ZvSim::Board::delayMs, milliseconds); }
+    void setInitializeFails(bool fails) { setField(&ZvSim::BenchState::initializeFails, fails); }
+    void setScanCount(std::optional<int> count) { setField(&ZvSim::BenchState::scanCount, count); }
 
-    QByteArray cpuId(const QString &id) const;
+    QByteArray cpuId(const QString &id) const { return ZvSim::defaultCpuId(id); }
 
-    // Targets: ZvSim::vendorRpmbTarget(area), proofDataTarget(), proofKeyTarget(index).
-    // Null when the board never received that target.
-    QByteArray written(const QString &id, const QString &target) const;
+    // Null when the board never received the target (ZvSim::vendorRpmbTarget() and the like).
+    QByteArray written(const QString &id, const QString &target) const
+    {
+        return model.readTarget(id, target);
+    }
     QList<QJsonObject> journal() const;
     QList<QJsonObject> journalCalls(const QString &call) const;
 
     const ZvSim::Bench &bench() const { return model; }
 
 private:
-    ZvSim::BenchState load() const;
-    void save(const ZvSim::BenchState &state) const;
-    template <typename Change> void changeBoard(const QString &id, Change change);
+    void change(const std::function<void(ZvSim::BenchState &)> &edit);
+    void changeBoard(const QString &id, const std::function<void(ZvSim::Board &)> &edit);
+    template <typename Field, typename Value>
+    void setField(const QString &id, Field ZvSim::Board::*field, const Value &value)
+    {
+        changeBoard(id, [&](ZvSim::Board &board) { board.*field = value; });
+    }
+    template <typename Field, typename Value>
+    void setField(Field ZvSim::BenchState::*field, const Value &value)
+    {
+        change([&](ZvSim::BenchState &state) { state.*field = value; });
+    }
 
     ZvSim::Bench model;
 };

@@ -22,11 +22,6 @@ TestEnvironment::~TestEnvironment()
         qputenv("ZVSIM_BENCH", previousBench);
 }
 
-QString TestEnvironment::benchDirectory() const
-{
-    return directory.filePath(QStringLiteral("bench"));
-}
-
 QString TestEnvironment::writeFile(const QString &name, const QByteArray &content) const
 {
     const QString path = directory.filePath(name);

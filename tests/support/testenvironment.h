@@ -14,7 +14,7 @@ public:
 
     bool isValid() const { return directory.isValid(); }
     QString applicationDirectory() const { return directory.path(); }
-    QString benchDirectory() const;
+    QString benchDirectory() const { return directory.filePath(QStringLiteral("bench")); }
     QString filePath(const QString &name) const { return directory.filePath(name); }
 
     // Writes a file of the given content into the application directory; returns its path.
