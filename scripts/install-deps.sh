@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what Korvane needs to build, test and show its window on a fresh Debian 12 machine.
+# With "windows", also what the cross build for Windows and its tests under Wine need.
 # Safe to run again: packages already present are skipped.
+# Usage: bash scripts/install-deps.sh [windows]
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,9 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
 )
+if [ "${1:-}" = windows ]; then
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 xz-utils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,16 +1,25 @@
-# Fails unless LIBRARY's dynamic symbol table defines exactly the names in EXPECTED.
-# cmake -DNM=<nm> -DLIBRARY=<path> -DEXPECTED=<name;name;...> -P checkexports.cmake
-execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+# Fails unless LIBRARY exports exactly the names in EXPECTED: the dynamic symbol table of
+# an ELF library (TOOL is nm), or the export name table of a DLL (TOOL is objdump).
+# cmake -DTOOL=<nm|objdump> -DLIBRARY=<path> -DEXPECTED=<name;name;...> -P checkexports.cmake
+if(LIBRARY MATCHES "\\.dll$")
+    set(arguments -p)
+    # "\t[   0] name" in the "[Ordinal/Name Pointer] Table" section.
+    set(name_line "^\t\\[ *[0-9]+\\] ([^ ]+)$")
+else()
+    set(arguments -D --defined-only)
+    # "<address> <type> <name>"; the name is the last field.
+    set(name_line "^[0-9A-Fa-f]* *[A-Za-z] +([^ ]+)$")
+endif()
+execute_process(COMMAND ${TOOL} ${arguments} ${LIBRARY}
     OUTPUT_VARIABLE listing RESULT_VARIABLE status ERROR_VARIABLE errors)
 if(NOT status EQUAL 0)
-    message(FATAL_ERROR "${NM} failed on ${LIBRARY}: ${errors}")
+    message(FATAL_ERROR "${TOOL} failed on ${LIBRARY}: ${errors}")
 endif()
 
 string(REPLACE "\n" ";" lines "${listing}")
 set(defined "")
 foreach(line IN LISTS lines)
-    # "<address> <type> <name>"; the name is the last field.
-    if(line MATCHES "^[0-9A-Fa-f]* *[A-Za-z] +([^ ]+)$")
+    if(line MATCHES "${name_line}")
         list(APPEND defined "${CMAKE_MATCH_1}")
     endif()
 endforeach()

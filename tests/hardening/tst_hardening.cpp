@@ -18,11 +18,17 @@
 #include <QSet>
 #include <QStatusBar>
 #include <QTest>
+#include <QtEndian>
 
 #include <atomic>
-#include <cstdio>
-#include <sys/stat.h>
+#include <filesystem>
 #include <thread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -47,6 +53,18 @@ QByteArray contentOf(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The plug-in built for another processor: 64-bit ARM in the ELF or PE header.
+QByteArray forOtherMachine(QByteArray library)
+{
+#ifdef Q_OS_WIN
+    const qsizetype machine = qFromLittleEndian<quint32>(library.constData() + 0x3c) + 4;
+    library.replace(machine, 2, QByteArray("\x64\xaa", 2));
+#else
+    library.replace(18, 2, QByteArray("\xb7\0", 2));
+#endif
+    return library;
 }
 
 } // namespace
@@ -186,8 +204,12 @@ private slots:
         row(3, "scan:5000", "action can only work on the loader device!");
         const QString badKey = "size invalid for key file!";
         row(1, "file:directory", badKey);
-        // A pipe once held the action, and the window, for good.
-        for (const char *file : { "file:directory", "file:pipe" })
+        // A pipe once held the action, and the window, for good; Windows' device names would too.
+        QStringList notRegular { "file:directory", "file:pipe" };
+#ifdef Q_OS_WIN
+        notRegular << "file:NUL" << "file:CON" << "file:\\\\.\\NUL";
+#endif
+        for (const QString &file : notRegular)
             row(2, file, failed(-9), "!read data file...fail");
         for (const int size : { 0, 32, 33 })
             row(1, QStringLiteral("file:%1").arg(size), size == 32 ? ok : badKey);
@@ -214,14 +236,34 @@ private slots:
             qputenv("KORVANE_TEST_FAIL_ENCRYPT", value.toLatin1());
         else if (kind == "remove" || kind == "storm")
             bench->setDelay(b1, 1000); // each call long enough for changes during it
+#ifdef Q_OS_WIN
+        HANDLE pipeServer = INVALID_HANDLE_VALUE;
+        const auto closePipe = qScopeGuard([&] {
+            if (pipeServer != INVALID_HANDLE_VALUE)
+                CloseHandle(pipeServer);
+        });
+#endif
         if (kind == "file") {
-            const QString path = env->filePath(QStringLiteral("chosen"));
-            if (value == "directory")
+            QString path = env->filePath(QStringLiteral("chosen"));
+            bool isNumber = false;
+            value.toInt(&isNumber);
+            if (value == "directory") {
                 QVERIFY(QDir().mkdir(path));
-            else if (value == "pipe")
+            } else if (value == "pipe") {
+#ifdef Q_OS_WIN
+                // A pipe whose server never writes: a reader would wait for good.
+                path = QStringLiteral("\\\\.\\pipe\\korvane-hardening-%1").arg(GetCurrentProcessId());
+                pipeServer = CreateNamedPipeW(reinterpret_cast<const wchar_t *>(path.utf16()),
+                    PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+                QVERIFY(pipeServer != INVALID_HANDLE_VALUE);
+#else
                 QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-            else
+#endif
+            } else if (isNumber) {
                 env->writeFile(QStringLiteral("chosen"), pattern(value.toInt()));
+            } else {
+                path = value; // a device name, as typed
+            }
             setFile(level, path);
         }
 
@@ -310,8 +352,7 @@ private slots:
         widget("dllButton")->click();
 
         // Files that cannot load leave that plug-in in force, and it serves on.
-        QByteArray otherMachine = contentOf(pluginPath);
-        otherMachine.replace(18, 2, QByteArray("\xb7\0", 2)); // e_machine: 64-bit ARM
+        const QByteArray otherMachine = forOtherMachine(contentOf(pluginPath));
         const QPair<QString, QByteArray> candidates[]
             = { { "readme.so", "This is not a library.\n" }, { "libarm.so", otherMachine } };
         for (const auto &[name, content] : candidates) {
@@ -331,13 +372,16 @@ private slots:
         open();
         // Every level takes 32 bytes and none 70000.
         const QByteArray good = pattern(32, 'g'), bad = pattern(70000, 'b');
-        const QByteArray chosen = QFile::encodeName(env->writeFile(QStringLiteral("chosen"), good));
+        const QString chosen = env->writeFile(QStringLiteral("chosen"), good);
         // Each swap replaces the whole file at once, as an editor that saves safely does.
         std::atomic<bool> swapping { true };
         std::thread swapper([&] {
             for (int i = 1; swapping; ++i) {
-                const QByteArray next = QFile::encodeName(env->writeFile("next", i % 2 ? bad : good));
-                std::rename(next.constData(), chosen.constData());
+                const QString next = env->writeFile("next", i % 2 ? bad : good);
+                // Replaces an existing file on Windows too; refused there while the tool reads it.
+                std::error_code refused;
+                std::filesystem::rename(
+                    std::filesystem::u8path(next.toStdString()), std::filesystem::u8path(chosen.toStdString()), refused);
             }
         });
         const auto stop = qScopeGuard([&] {
@@ -349,7 +393,7 @@ private slots:
             "Action failed,err=-8!", "Action failed,err=-9!", "Action failed,err=-10!" };
         for (int i = 0; i < 45; ++i) {
             const int level = 1 + i % 3;
-            setFile(level, QFile::decodeName(chosen));
+            setFile(level, chosen);
             QVERIFY(plugin->clear());
             journalAt = bench->journal().size();
             run(level);

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Cross-builds Korvane, its tools, plug-ins and tests for Windows x64 with mingw-w64.
+# Qt and OpenSSL for Windows come from the toolchain archive (KORVANE_CROSS_ARCHIVE, by
+# default the shared one beside the project), checked against the checksum kept here and
+# unpacked once into .cache/cross-toolchain; without the archive they are rebuilt from
+# Debian's source packages by scripts/cross-toolchain/build-cross-toolchain.sh (about 40
+# minutes on 2 cores).
+# Usage: bash scripts/build-windows.sh [build-directory]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build_dir=${1:-build-windows-mingw}
+cross_dir=${KORVANE_CROSS_DIR:-$root/.cache/cross-toolchain}
+archive_name=qt-6.4.2-openssl-3.0-mingw-w64-x86_64.tar.xz
+archive=${KORVANE_CROSS_ARCHIVE:-$root/../shared/toolchains/$archive_name}
+
+bash scripts/install-deps.sh windows
+
+expected=$(awk -v name="$archive_name" '$2 == name { print $1 }' scripts/cross-toolchain/SHA256SUMS)
+# The stamp names what was unpacked: the archive's checksum, or "rebuilt" for a local build.
+stamp=$cross_dir/.unpacked-from
+unpacked=$(cat "$stamp" 2>/dev/null || true)
+if [ "$unpacked" != "$expected" ] && { [ "$unpacked" != rebuilt ] || [ -f "$archive" ]; }; then
+  rm -rf "$cross_dir"
+  mkdir -p "$cross_dir"
+  if [ -f "$archive" ]; then
+    actual=$(sha256sum "$archive" | cut -d' ' -f1)
+    if [ "$actual" != "$expected" ]; then
+      echo "$archive: SHA-256 $actual, expected $expected" >&2
+      exit 1
+    fi
+    tar -C "$cross_dir" -xJf "$archive"
+    echo "$expected" >"$stamp"
+  else
+    echo "No toolchain archive at $archive: building it from Debian's source packages"
+    work=$root/.cache/cross-toolchain-work
+    bash scripts/cross-toolchain/build-cross-toolchain.sh "$work" "$work/install"
+    tar -C "$cross_dir" -xJf "$work/$archive_name"
+    echo rebuilt >"$stamp"
+  fi
+fi
+
+export KORVANE_CROSS_DIR=$cross_dir
+cmake --preset windows-mingw -B "$build_dir" -DKORVANE_CROSS_DIR="$cross_dir"
+cmake --build "$build_dir"
