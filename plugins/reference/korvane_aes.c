@@ -64,8 +64,13 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     (void)instance;
     /* At process exit (reserved set) other libraries may be gone already. */
-    if (reason == DLL_PROCESS_DETACH && reserved == NULL)
+    if (reason == DLL_PROCESS_DETACH && reserved == NULL) {
         wipeAll();
+#ifdef KORVANE_AES_STATIC_OPENSSL
+        /* OpenSSL lives and goes with this DLL: no exit handler of its own (see cipher). */
+        OPENSSL_cleanup();
+#endif
+    }
     return TRUE;
 }
 #else
@@ -89,6 +94,12 @@ static int isName(const uint16_t *name, const char *ascii)
 static int cipher(const EVP_CIPHER *type, const unsigned char *iv, const unsigned char *in,
     unsigned char *out, uint32_t size)
 {
+#ifdef KORVANE_AES_STATIC_OPENSSL
+    /* The first OpenSSL call that sets it up: a process exit handler would point into this
+     * DLL after it has been unloaded, so OpenSSL is cleaned up on unload instead. */
+    if (!OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, NULL))
+        return 0;
+#endif
     EVP_CIPHER_CTX *context = EVP_CIPHER_CTX_new();
     int ok = context && EVP_EncryptInit_ex(context, type, NULL, key, iv) == 1
         && EVP_CIPHER_CTX_set_padding(context, 0) == 1;
