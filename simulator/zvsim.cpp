@@ -320,8 +320,11 @@ int main(int argc, char *argv[])
     }
     if (!parser.parse(arguments))
         return fail(Usage, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(Ok);
+    if (parser.isSet(QStringLiteral("help"))) {
+        // Printed, never shown in a message box as Qt does on Windows without a console.
+        out() << parser.helpText() << Qt::flush;
+        return Ok;
+    }
 
     QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())

@@ -15,7 +15,8 @@ std::pair<int, QStringList> runChecker(const QStringList &arguments, const QStri
     if (!variable.isEmpty())
         variables.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(variables);
-    process.start(QStringLiteral(KORVANE_PLUGIN_CHECK), arguments);
+    // Text mode: Windows' line ends arrive as '\n'.
+    process.start(QStringLiteral(KORVANE_PLUGIN_CHECK), arguments, QIODevice::ReadWrite | QIODevice::Text);
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
         return { -1, {} };
     return { process.exitCode(),

@@ -49,8 +49,9 @@ struct Run
 Run zvsim(const TestEnvironment &environment, const QStringList &arguments)
 {
     QProcess process;
-    process.start(
-        QStringLiteral(ZVSIM_PATH), QStringList { "--bench", environment.benchDirectory() } + arguments);
+    // Text mode: Windows' line ends arrive as '\n'.
+    process.start(QStringLiteral(ZVSIM_PATH), QStringList { "--bench", environment.benchDirectory() } + arguments,
+        QIODevice::ReadWrite | QIODevice::Text);
     const bool exited = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
     return { exited ? process.exitCode() : -1,
         QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
