@@ -1,6 +1,7 @@
 #include "testenvironment.h"
 #include "testplugins.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
@@ -26,7 +27,8 @@ std::pair<int, QStringList> runChecker(const QStringList &arguments, const QStri
 // What the checker prints up to its verdict on loading: the nine exports in the tool's order.
 QStringList loadLines(const QString &path, const QString &missing = QString())
 {
-    QStringList lines { QStringLiteral("plugin: ") + path };
+    // The absolute path, as this platform spells it (Z:/... for a Linux path under Wine).
+    QStringList lines { QStringLiteral("plugin: ") + QFileInfo(path).absoluteFilePath() };
     for (const TestPlugins::MissingExportPlugin &plugin : TestPlugins::missingExportPlugins) {
         const QString name = QString::fromUtf8(plugin.exportName);
         lines << QStringLiteral("export %1: %2").arg(name, name == missing ? "missing" : "found");
