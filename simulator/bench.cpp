@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -43,7 +44,7 @@ QString executablePath()
 #endif
 }
 
-bool saveFile(const QString &path, const QByteArray &content, QString *error)
+bool saveFileOnce(const QString &path, const QByteArray &content, QString *error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -60,6 +61,20 @@ bool saveFile(const QString &path, const QByteArray &content, QString *error)
         return false;
     }
     return true;
+}
+
+bool saveFile(const QString &path, const QByteArray &content, QString *error)
+{
+#ifdef _WIN32
+    // Windows refuses to replace a file that the library, in this or another process, is
+    // reading at that moment; such a read takes a moment only.
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        if (saveFileOnce(path, content, error))
+            return true;
+        QThread::msleep(10);
+    }
+#endif
+    return saveFileOnce(path, content, error);
 }
 
 bool removeFile(const QString &path, QString *error)
