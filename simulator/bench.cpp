@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QThread>
 
@@ -204,10 +203,24 @@ QStringList boardCalls()
         QStringLiteral("ZV_WriteProofKey") };
 }
 
+// No QRegularExpression: the library runs this on worker threads, and a match leaves Qt's
+// thread_local JIT stack there, whose destructor mingw-w64 runs on freed emulated TLS at
+// thread exit (a crash there left a winpthreads lock held: the process hung at exit).
+namespace {
+
+bool isAsciiAlnum(QChar c)
+{
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+}
+
+} // namespace
+
 bool isValidBoardId(const QString &id)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]*$"));
-    return id.size() <= 64 && pattern.match(id).hasMatch();
+    if (id.isEmpty() || id.size() > 64 || id.front() == u'.' || id.front() == u'-')
+        return false;
+    return std::all_of(id.begin(), id.end(),
+        [](QChar c) { return isAsciiAlnum(c) || c == u'_' || c == u'.' || c == u'-'; });
 }
 
 QByteArray defaultCpuId(const QString &id)
@@ -217,8 +230,10 @@ QByteArray defaultCpuId(const QString &id)
 
 std::optional<QByteArray> parseHex(const QString &text)
 {
-    static const QRegularExpression pattern(QStringLiteral("^([0-9A-Fa-f]{2})*$"));
-    if (!pattern.match(text).hasMatch())
+    const auto isHexDigit = [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+    };
+    if (text.size() % 2 != 0 || !std::all_of(text.begin(), text.end(), isHexDigit))
         return std::nullopt;
     return QByteArray::fromHex(text.toLatin1());
 }

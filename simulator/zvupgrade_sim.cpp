@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QThread>
+#include <QThreadStorage>
 
 #include <chrono>
 #include <cstring>
@@ -227,8 +228,10 @@ int32_t ZV_CALL ZV_Uninitialize(void)
 int32_t ZV_CALL ZV_ScanDeviceW(ZV_DeviceRecord **devices)
 {
     // Valid for the calling thread until its next scan, so a scan on the GUI thread
-    // never invalidates records another thread is reading.
-    thread_local std::vector<ZV_DeviceRecord> records;
+    // never invalidates records another thread is reading. QThreadStorage, not a
+    // thread_local: mingw-w64 runs thread_local destructors on already freed storage.
+    static QThreadStorage<std::vector<ZV_DeviceRecord>> perThread;
+    std::vector<ZV_DeviceRecord> &records = perThread.localData();
 
     const Bench bench(Bench::defaultDirectory());
     std::lock_guard<std::mutex> lock(benchMutex());
