@@ -14,6 +14,7 @@ class MainWindowTestAccess
 public:
     static void setActionRunning(MainWindow &window, qint32 running) { window.actionRunning = running; }
     static void setWorker(MainWindow &window, ThreadWorker *worker) { window.worker = worker; }
+    static ThreadWorker *worker(const MainWindow &window) { return window.worker; }
     static const QLibrary &library(const MainWindow &window) { return window.library; }
 };
 
