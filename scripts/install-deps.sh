@@ -14,7 +14,8 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = windows ]; then
-  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 xz-utils)
+  # fonts-wine: Wine's own Tahoma, and Marlett for the title bar buttons of real windows.
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 fonts-wine xz-utils)
 fi
 
 missing=()

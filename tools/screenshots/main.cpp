@@ -13,11 +13,17 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QScreen>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTest>
 #include <QTranslator>
 
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <dwmapi.h>
+#endif
 
 namespace {
 
@@ -34,6 +40,26 @@ bool fail(const QString &reason)
     return false;
 }
 
+// The window as it is seen, frame included. Qt leaves out the frame edges that Windows 10
+// draws invisible, which the compositor knows; without one (Wine) all of the window is drawn.
+QRect visibleFrame(const QWidget &window)
+{
+#ifdef Q_OS_WIN
+    const HWND handle = reinterpret_cast<HWND>(window.winId());
+    RECT bounds;
+    if (FAILED(DwmGetWindowAttribute(handle, DWMWA_EXTENDED_FRAME_BOUNDS, &bounds, sizeof bounds))
+        && !GetWindowRect(handle, &bounds))
+        return window.frameGeometry();
+    // Windows counts physical pixels, the screen grab device-independent ones.
+    const qreal ratio = window.devicePixelRatioF();
+    return QRectF(bounds.left / ratio, bounds.top / ratio, (bounds.right - bounds.left) / ratio,
+        (bounds.bottom - bounds.top) / ratio)
+        .toAlignedRect();
+#else
+    return window.frameGeometry();
+#endif
+}
+
 // The screen's pixels, not a rendering of the widget, so that an open box is in the
 // picture. Updates still queued (the last progress lines) are painted first.
 bool saveScreen(const QWidget &window, const QString &file)
@@ -42,7 +68,9 @@ bool saveScreen(const QWidget &window, const QString &file)
         if (widget->isVisible())
             widget->repaint();
     }
-    const QRect area = window.frameGeometry();
+    // Wine copies what a window painted to the screen only while the event loop runs.
+    QTest::qWait(100);
+    const QRect area = visibleFrame(window);
     const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     return shot.save(file) || fail(QStringLiteral("cannot save %1").arg(file));
 }
@@ -117,8 +145,10 @@ int main(int argc, char *argv[])
     const bool translated = loadTranslationFor(translator, uiLanguages);
     if (translated)
         QCoreApplication::installTranslator(&translator);
-    std::printf("interface languages: %s; translation: %s\n", qPrintable(uiLanguages.join(QLatin1Char(' '))),
-        translated ? qPrintable(translator.language()) : "none");
+    // The style too: on Windows it depends on the platform plug-in and the style plug-ins found.
+    std::printf("interface languages: %s; translation: %s; style: %s\n",
+        qPrintable(uiLanguages.join(QLatin1Char(' '))), translated ? qPrintable(translator.language()) : "none",
+        qPrintable(QApplication::style()->name()));
 
     MainWindow window;
     window.show();
@@ -129,5 +159,8 @@ int main(int argc, char *argv[])
             return 1;
     }
     window.close();
+    // Everything is saved; flushed at once, so that a caller sees it even if ending hangs.
+    std::printf("done\n");
+    std::fflush(stdout);
     return 0;
 }
