@@ -15,7 +15,7 @@ packages=(
 )
 if [ "${1:-}" = windows ]; then
   # fonts-wine: Wine's own Tahoma, and Marlett for the title bar buttons of real windows.
-  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 fonts-wine xz-utils)
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine64 fonts-wine xz-utils unzip)
 fi
 
 missing=()
