@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QLocale>
-#include <QStringList>
 #include <QTranslator>
 #include <QWindow>
 
@@ -14,9 +13,8 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     QTranslator translator;
-    const QStringList uiLanguages = QLocale::system().uiLanguages();
-    if (loadTranslationFor(translator, uiLanguages))
-        QCoreApplication::installTranslator(&translator);
+    QTranslator qtTranslator;
+    installTranslationsFor(translator, qtTranslator, QLocale::system().uiLanguages());
     CDeviceEventFilter filter;
     MainWindow window;
 

@@ -1,5 +1,6 @@
 #include "translation.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QTranslator>
 
@@ -12,4 +13,21 @@ bool loadTranslationFor(QTranslator &translator, const QStringList &uiLanguages)
             return true;
     }
     return false;
+}
+
+bool loadQtTranslationFor(QTranslator &qtTranslator, const QTranslator &translator)
+{
+    // The boxes' buttons and the file dialog speak the window's language, not another one.
+    const QString language = translator.language();
+    return !language.isEmpty() && qtTranslator.load(QStringLiteral(":/i18n/qtbase_") + language);
+}
+
+bool installTranslationsFor(QTranslator &translator, QTranslator &qtTranslator, const QStringList &uiLanguages)
+{
+    if (!loadTranslationFor(translator, uiLanguages))
+        return false;
+    QCoreApplication::installTranslator(&translator);
+    if (loadQtTranslationFor(qtTranslator, translator))
+        QCoreApplication::installTranslator(&qtTranslator);
+    return true;
 }

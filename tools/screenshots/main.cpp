@@ -141,10 +141,9 @@ int main(int argc, char *argv[])
 
     // The translation is chosen as the executable chooses it; the script checks the choice.
     QTranslator translator;
+    QTranslator qtTranslator;
     const QStringList uiLanguages = QLocale::system().uiLanguages();
-    const bool translated = loadTranslationFor(translator, uiLanguages);
-    if (translated)
-        QCoreApplication::installTranslator(&translator);
+    const bool translated = installTranslationsFor(translator, qtTranslator, uiLanguages);
     // The style too: on Windows it depends on the platform plug-in and the style plug-ins found.
     std::printf("interface languages: %s; translation: %s; style: %s\n",
         qPrintable(uiLanguages.join(QLatin1Char(' '))), translated ? qPrintable(translator.language()) : "none",
