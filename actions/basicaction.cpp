@@ -1,4 +1,5 @@
 #include "actionlimits.h"
+#include "exitcodes.h"
 #include "filecontent.h"
 #include "pluginentries.h"
 #include "threadworker.h"
@@ -20,7 +21,7 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
     FileContent key;
     if (!keyFile.isEmpty() && key.read(keyFile, isValidBasicKeySize) != FileContent::Status::Read) {
         qDebug() << "failed to read key file";
-        return fail(-8, tr("read key file...fail"));
+        return fail(ExitCode::ReadKeyFileFailed, tr("read key file...fail"));
     }
 
     uint8_t otp[ZV_OTP_LENGTH] = {};
@@ -29,13 +30,13 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
     progress(tr("read cpuid..."));
     if (ZV_ReadOtpData(otp, ZV_OTP_LENGTH, 0, 0) == 0) {
         qDebug() << "failed to read cpuid";
-        return fail(-4, tr("read cpuid...fail"));
+        return fail(ExitCode::ReadCpuIdFailed, tr("read cpuid...fail"));
     }
     // Byte 0 counts itself and the id bytes after it.
     const int count = static_cast<int8_t>(otp[0]);
     if (count < 1 || count > ZV_OTP_LENGTH) {
         qDebug() << "invalid cpuid size,size=" << count;
-        return fail(-3, tr("read cpuid...fail"));
+        return fail(ExitCode::InvalidCpuIdSize, tr("read cpuid...fail"));
     }
     const uint32_t idLength = static_cast<uint32_t>(count - 1);
 
@@ -47,14 +48,14 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
     }
     if (plugin.doBasicEncrypt(Buffer_T { encrypted, sizeof encrypted }) == 0) {
         qDebug() << "failed to encode cpuid";
-        return fail(-2, tr("encode cpuid...fail"));
+        return fail(ExitCode::EncryptCpuIdFailed, tr("encode cpuid...fail"));
     }
 
     progress(tr("write cpuid..."));
     // Only the id's length of the output goes to the board.
     if (ZV_WriteVendorRpmbData(ZV_RPMB_VENDOR_CPUID, 0, encrypted, static_cast<uint16_t>(idLength), 0) == 0) {
         qDebug() << "failed to write cpuid";
-        return fail(-1, tr("write cpuid...fail"));
+        return fail(ExitCode::WriteCpuIdFailed, tr("write cpuid...fail"));
     }
     return { tr("basic action done"), false };
 }

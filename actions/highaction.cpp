@@ -1,4 +1,5 @@
 #include "actionlimits.h"
+#include "exitcodes.h"
 #include "filecontent.h"
 #include "threadworker.h"
 
@@ -15,13 +16,13 @@ ThreadWorker::FinalLine ThreadWorker::highAction()
     FileContent key;
     if (key.read(keyFile, isValidHighKeySize) != FileContent::Status::Read) {
         qDebug() << "failed to read key file";
-        return fail(-8, tr("read key file...fail"));
+        return fail(ExitCode::ReadKeyFileFailed, tr("read key file...fail"));
     }
 
     progress(tr("write oem key..."));
     if (ZV_WriteProofKey(key.data(), static_cast<uint16_t>(key.size()), keyIndex, 0) == 0) {
         qDebug() << "failed to write oem key";
-        return fail(-7, tr("write oem key...fail"));
+        return fail(ExitCode::WriteProofKeyFailed, tr("write oem key...fail"));
     }
     return { tr("high action done"), false };
 }

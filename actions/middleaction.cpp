@@ -1,4 +1,5 @@
 #include "actionlimits.h"
+#include "exitcodes.h"
 #include "filecontent.h"
 #include "pluginentries.h"
 #include "threadworker.h"
@@ -20,11 +21,11 @@ ThreadWorker::FinalLine ThreadWorker::middleAction()
         break;
     case FileContent::Status::Unreadable:
         qDebug() << "failed to read data file";
-        return fail(-9, tr("read data file...fail"));
+        return fail(ExitCode::ReadDataFileFailed, tr("read data file...fail"));
     case FileContent::Status::SizeRefused:
         // A cut length must never reach the library's 16-bit length.
         qDebug() << "invalid data size,size=" << data.fileSize();
-        return fail(-10, tr("read data file...fail"));
+        return fail(ExitCode::InvalidDataSize, tr("read data file...fail"));
     }
 
     progress(tr("encode data..."));
@@ -34,13 +35,13 @@ ThreadWorker::FinalLine ThreadWorker::middleAction()
     auto *encryptedBytes = reinterpret_cast<uint8_t *>(encrypted.data());
     if (plugin.doMiddleEncrypt(Buffer_T { encryptedBytes, length }) == 0) {
         qDebug() << "failed to encrypt data";
-        return fail(-6, tr("encode data...fail"));
+        return fail(ExitCode::EncryptDataFailed, tr("encode data...fail"));
     }
 
     progress(tr("write encoded data..."));
     if (ZV_WriteProofData(encryptedBytes, static_cast<uint16_t>(length), 0) == 0) {
         qDebug() << "failed to write encoded data";
-        return fail(-5, tr("write encoded data...fail"));
+        return fail(ExitCode::WriteProofDataFailed, tr("write encoded data...fail"));
     }
     return { tr("middle action done"), false };
 }

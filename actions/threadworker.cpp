@@ -1,5 +1,7 @@
 #include "threadworker.h"
 
+#include "exitcodes.h"
+
 #include <QDebug>
 
 ThreadWorker::ThreadWorker()
@@ -49,7 +51,7 @@ void ThreadWorker::process()
         closingLog = "high action out";
         break;
     default:
-        exitCode = -255;
+        exitCode = ExitCode::InvalidLevel;
         qDebug() << "invalid action:" << static_cast<qint32>(action);
         last = { tr("invalid action"), true };
         break;

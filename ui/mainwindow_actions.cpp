@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "actionlimits.h"
+#include "exitcodes.h"
 #include "threadworker.h"
 
 #include <QBrush>
@@ -143,7 +144,7 @@ void MainWindow::on_post_action()
     // The thread quits and deletes itself while the result box's event loop runs;
     // the guard tells whether it is still there to be waited for.
     const QPointer<QThread> thread = worker->thread();
-    if (exitCode == 0)
+    if (exitCode == ExitCode::Success)
         QMessageBox::information(
             this, tr("Korvane"), tr("Action ok."), QMessageBox::Ok, QMessageBox::NoButton);
     else

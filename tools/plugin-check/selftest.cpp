@@ -1,6 +1,7 @@
 #include "selftest.h"
 
 #include "actionlimits.h"
+#include "exitcodes.h"
 #include "guardedarea.h"
 
 #include <QRandomGenerator>
@@ -236,7 +237,7 @@ void runSelfTest(const PluginEntryTable &plugin, qint32 proofLevel, const std::o
     if (proofLevel & KORVANE_PROOF_BASIC) {
         // The CPU id comes from the OTP area and may be 0 to 16 bytes long; the area
         // is 16 bytes, of which the id's length goes to the board.
-        const Level basic { QStringLiteral("basic"), "doBasicEncrypt", -2, plugin.doBasicEncrypt, true,
+        const Level basic { QStringLiteral("basic"), "doBasicEncrypt", ExitCode::EncryptCpuIdFailed, plugin.doBasicEncrypt, true,
             [](qsizetype) { return BasicOutputSize; } };
         std::vector<qsizetype> lengths;
         for (qsizetype length = 0; length <= MaxCpuIdLength; ++length)
@@ -249,7 +250,7 @@ void runSelfTest(const PluginEntryTable &plugin, qint32 proofLevel, const std::o
 
     if (proofLevel & KORVANE_PROOF_MIDDLE) {
         // The data file is written whole: its encryption is exactly as long.
-        const Level middle { QStringLiteral("middle"), "doMiddleEncrypt", -6, plugin.doMiddleEncrypt, false,
+        const Level middle { QStringLiteral("middle"), "doMiddleEncrypt", ExitCode::EncryptDataFailed, plugin.doMiddleEncrypt, false,
             [](qsizetype size) { return size; } };
         checkLevel(plugin, middle, { 0, 1, 15, 16, 17, 1000, 4096, MaxProofDataSize }, aesKey, report);
     } else {
