@@ -23,6 +23,8 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
         qDebug() << "failed to read key file";
         return fail(ExitCode::ReadKeyFileFailed, tr("read key file...fail"));
     }
+    if (!keyFile.isEmpty())
+        traceRecord.keyFingerprint = Trace::keyFingerprint(key.bytesView());
 
     uint8_t otp[ZV_OTP_LENGTH] = {};
     uint8_t encrypted[16] = {};
@@ -39,6 +41,16 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
         return fail(ExitCode::InvalidCpuIdSize, tr("read cpuid...fail"));
     }
     const uint32_t idLength = static_cast<uint32_t>(count - 1);
+    const QString cpuId = QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(otp + 1), idLength).toHex());
+    traceRecord.cpuId = cpuId;
+
+    if (const std::optional<QString> writtenAt = duplicateWrittenAt(cpuId)) {
+        if (duplicateGuard == DuplicateCpuIdGuard::Refuse) {
+            qDebug() << "cpuid already written";
+            return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
+        }
+        emit update_process(tr("cpuid already written at %1").arg(*writtenAt), true);
+    }
 
     progress(tr("encode cpuid..."));
     plugin.addBufferParam(KORVANE_PARAM_PLAINTEXT, Buffer_T { otp + 1, idLength });

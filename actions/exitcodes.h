@@ -18,6 +18,7 @@ constexpr qint32 WriteProofKeyFailed = -7;
 constexpr qint32 ReadKeyFileFailed = -8;
 constexpr qint32 ReadDataFileFailed = -9;
 constexpr qint32 InvalidDataSize = -10;
+constexpr qint32 DuplicateCpuId = -11;
 constexpr qint32 InvalidLevel = -255;
 
 } // namespace ExitCode

@@ -3,6 +3,7 @@
 #include "korvane_plugin.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -29,6 +30,7 @@ public:
     // A view for the plug-in or the device library, valid while this object holds the bytes.
     uint8_t *data() { return reinterpret_cast<uint8_t *>(bytes.data()); }
     Buffer_T view() { return Buffer_T { data(), static_cast<uint32_t>(bytes.size()) }; }
+    QByteArrayView bytesView() const { return bytes; }
 
     // Zeroes the bytes and releases them.
     void wipe();

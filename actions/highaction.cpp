@@ -12,12 +12,14 @@
 ThreadWorker::FinalLine ThreadWorker::highAction()
 {
     qDebug() << "high action in";
+    traceRecord.keyIndex = keyIndex;
 
     FileContent key;
     if (key.read(keyFile, isValidHighKeySize) != FileContent::Status::Read) {
         qDebug() << "failed to read key file";
         return fail(ExitCode::ReadKeyFileFailed, tr("read key file...fail"));
     }
+    traceRecord.keyFingerprint = Trace::keyFingerprint(key.bytesView());
 
     progress(tr("write oem key..."));
     if (ZV_WriteProofKey(key.data(), static_cast<uint16_t>(key.size()), keyIndex, 0) == 0) {

@@ -27,6 +27,8 @@ ThreadWorker::FinalLine ThreadWorker::middleAction()
         qDebug() << "invalid data size,size=" << data.fileSize();
         return fail(ExitCode::InvalidDataSize, tr("read data file...fail"));
     }
+    traceRecord.dataSize = data.size();
+    traceRecord.dataSha256 = Trace::sha256Hex(data.bytesView());
 
     progress(tr("encode data..."));
     plugin.addBufferParam(KORVANE_PARAM_PLAINTEXT, data.view());

@@ -1,8 +1,11 @@
 #include "threadworker.h"
 
 #include "exitcodes.h"
+#include "tracejournal.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QElapsedTimer>
 
 ThreadWorker::ThreadWorker()
 {
@@ -33,22 +36,37 @@ int ThreadWorker::getExitCode() const
     return exitCode;
 }
 
+void ThreadWorker::setTrace(TraceJournal *journal, TraceRecord launchFields, DuplicateCpuIdGuard guard)
+{
+    traceJournal = journal;
+    traceLaunchFields = std::move(launchFields);
+    duplicateGuard = guard;
+}
+
 void ThreadWorker::process()
 {
+    QElapsedTimer clock;
+    clock.start();
+    traceRecord = traceLaunchFields;
+    traceRecord.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const char *closingLog = nullptr;
+    QString level;
     FinalLine last;
     switch (action) {
     case RUN_ACTION_BASIC:
         last = basicAction();
         closingLog = "basic action out";
+        level = QStringLiteral("basic");
         break;
     case RUN_ACTION_MIDDLE:
         last = middleAction();
         closingLog = "middle action out";
+        level = QStringLiteral("middle");
         break;
     case RUN_ACTION_HIGH:
         last = highAction();
         closingLog = "high action out";
+        level = QStringLiteral("high");
         break;
     default:
         exitCode = ExitCode::InvalidLevel;
@@ -57,6 +75,8 @@ void ThreadWorker::process()
         break;
     }
     emit update_process(last.text, last.error);
+    if (traceJournal && !level.isEmpty())
+        recordTrace(level, clock.elapsed());
     if (closingLog)
         qDebug() << closingLog;
     emit finished();
@@ -66,4 +86,23 @@ ThreadWorker::FinalLine ThreadWorker::fail(qint32 code, const QString &line)
 {
     exitCode = code;
     return { line, true };
+}
+
+std::optional<QString> ThreadWorker::duplicateWrittenAt(const QString &cpuId) const
+{
+    if (!traceJournal || duplicateGuard == DuplicateCpuIdGuard::Off)
+        return std::nullopt;
+    return traceJournal->cpuIdWrittenAt(cpuId);
+}
+
+void ThreadWorker::recordTrace(const QString &level, qint64 durationMs)
+{
+    traceRecord.level = level;
+    traceRecord.exitCode = exitCode;
+    traceRecord.durationMs = durationMs;
+    // The board has been written whatever happens here: the exit code stays.
+    if (!traceJournal->append(traceRecord)) {
+        qDebug() << "failed to write trace";
+        emit update_process(tr("write trace...fail"), true);
+    }
 }

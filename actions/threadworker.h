@@ -1,9 +1,15 @@
 #pragma once
 
 #include "runaction.h"
+#include "tracerecord.h"
 
 #include <QObject>
 #include <QString>
+
+class TraceJournal;
+
+// What Basic does with a CPU id that a successful Basic action has already written.
+enum class DuplicateCpuIdGuard { Off, Warn, Refuse };
 
 // Carries one proof action on its own thread and reports its steps. process() can
 // also be called directly: the procedures need only the device library and the
@@ -23,6 +29,9 @@ public:
     int getExitCode() const;
     // A launch starts every worker from exit code 0.
     void resetExitCode() { exitCode = 0; }
+    // Has every run recorded in the journal, from the fields known at launch (station,
+    // tool, plug-in, board) and what the run found; the guard asks the same journal.
+    void setTrace(TraceJournal *journal, TraceRecord launchFields, DuplicateCpuIdGuard guard);
 
 signals:
     void actionChanged(RunAction newAction);
@@ -45,10 +54,17 @@ private:
     FinalLine highAction();
     FinalLine fail(qint32 code, const QString &line);
     void progress(const QString &text) { emit update_process(text, false); }
+    std::optional<QString> duplicateWrittenAt(const QString &cpuId) const;
+    void recordTrace(const QString &level, qint64 durationMs);
 
     RunAction_T action = RunAction_T(0);
     qint32 exitCode = 0;
     QString plainFile;
     QString keyFile;
     quint8 keyIndex = 0;
+    TraceJournal *traceJournal = nullptr;
+    DuplicateCpuIdGuard duplicateGuard = DuplicateCpuIdGuard::Off;
+    TraceRecord traceLaunchFields;
+    // The record of the current run, filled in as its steps find things out.
+    TraceRecord traceRecord;
 };

@@ -34,4 +34,9 @@ QString logDirectoryPath()
     return applicationDirectory() + QDir::separator() + QStringLiteral("log");
 }
 
+QString traceDirectoryPath()
+{
+    return applicationDirectory() + QDir::separator() + QStringLiteral("trace");
+}
+
 } // namespace AppPaths

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// Where Korvane keeps config.json and its log directory: beside the executable.
+// Where Korvane keeps config.json, its log and trace directories: beside the executable.
 namespace AppPaths {
 
 QString applicationDirectory();
@@ -12,5 +12,6 @@ void overrideApplicationDirectory(const QString &directory);
 
 QString configFilePath();
 QString logDirectoryPath();
+QString traceDirectoryPath();
 
 } // namespace AppPaths

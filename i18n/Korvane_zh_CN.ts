@@ -202,5 +202,17 @@
         <source>write oem key...fail</source>
         <translation>写入oem密钥...失败</translation>
     </message>
+    <message>
+        <source>check cpuid...fail</source>
+        <translation>检查cpuid...失败</translation>
+    </message>
+    <message>
+        <source>cpuid already written at %1</source>
+        <translation>cpuid已于%1写入</translation>
+    </message>
+    <message>
+        <source>write trace...fail</source>
+        <translation>写入追溯记录...失败</translation>
+    </message>
 </context>
 </TS>

@@ -5,6 +5,7 @@
 #include "apppaths.h"
 #include "devicestatus.h"
 #include "logmessagehandler.h"
+#include "tracejournal.h"
 #include "windowconfig.h"
 
 #include <QCloseEvent>
@@ -17,6 +18,7 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QStatusBar>
+#include <QSysInfo>
 
 // Construction, configuration and close handling.
 
@@ -48,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
         logDirectory.mkpath(QStringLiteral("."));
 
     loadConfig();
+    startTrace();
 
     ZV_Settings settings = {};
     settings.transferRetries = 10;
@@ -79,6 +82,8 @@ MainWindow::MainWindow(QWidget *parent)
     }
 
     qDebug() << windowTitle() << "...start";
+    if (!traceJournal && WindowConfig::duplicateCpuIdGuard(config) != DuplicateCpuIdGuard::Off)
+        qDebug() << "duplicate guard needs TRACE";
 }
 
 MainWindow::~MainWindow()
@@ -98,6 +103,19 @@ bool MainWindow::loadConfig()
     }
     config = *read;
     return true;
+}
+
+void MainWindow::startTrace()
+{
+    if (!WindowConfig::traceEnabled(config))
+        return;
+    traceJournal = std::make_unique<TraceJournal>(AppPaths::traceDirectoryPath());
+    traceJournal->loadWrittenCpuIds();
+    const QString station = WindowConfig::station(config);
+    traceOrigin.station = station.isEmpty() ? QSysInfo::machineHostName() : station;
+    // The title's name is translated; the record keeps the program's own.
+    traceOrigin.tool = (QStringLiteral("Korvane ") + WindowConfig::version(config)).trimmed();
+    duplicateGuard = WindowConfig::duplicateCpuIdGuard(config);
 }
 
 bool MainWindow::saveConfig()

@@ -1,16 +1,20 @@
 #pragma once
 
 #include "runaction.h"
+#include "threadworker.h"
+#include "tracerecord.h"
 
 #include <QJsonDocument>
 #include <QLibrary>
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class QCheckBox;
 class QCloseEvent;
 class QLabel;
-class ThreadWorker;
+class TraceJournal;
 
 namespace Ui {
 class MainWindow;
@@ -48,6 +52,7 @@ private:
     void loadPlugin(QString path);
     void refuseAction(const QString &text);
     bool pluginReadyFor(const QCheckBox *levelCheck, const QString &unsupportedText);
+    void startTrace();
     void launchAction(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
 
     Ui::MainWindow *ui;
@@ -58,6 +63,11 @@ private:
     QLabel *statusLabel = nullptr;
     ThreadWorker *worker = nullptr;
     qint32 actionRunning = 0;
+    // Present only with "TRACE" on.
+    std::unique_ptr<TraceJournal> traceJournal;
+    // What every record of this window shares: station, tool and plug-in.
+    TraceRecord traceOrigin;
+    DuplicateCpuIdGuard duplicateGuard = DuplicateCpuIdGuard::Off;
 
     // Lets the window's tests put it into the busy states an action would.
     friend class MainWindowTestAccess;

@@ -101,6 +101,11 @@ void MainWindow::launchAction(
     newWorker->setParams(plainFile, keyFile, keyIndex);
     newWorker->setAction(level);
     newWorker->resetExitCode();
+    if (traceJournal) {
+        TraceRecord launchFields = traceOrigin;
+        launchFields.board = statusLabel->text().contains(maskromState) ? maskromState : loaderState;
+        newWorker->setTrace(traceJournal.get(), launchFields, duplicateGuard);
+    }
     newWorker->moveToThread(thread);
 
     // started reaches the window queued before it runs process() directly on the new

@@ -3,9 +3,11 @@
 
 #include "korvane_plugin.h"
 #include "pluginloader.h"
+#include "tracerecord.h"
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 // Plug-in loading and file selection.
@@ -42,6 +44,10 @@ void MainWindow::loadPlugin(QString path)
     }
 
     ui->dllEdit->setText(path);
+    if (traceJournal) {
+        traceOrigin.plugin = QFileInfo(path).fileName();
+        traceOrigin.pluginSha256 = Trace::sha256HexOfFile(path);
+    }
     ui->basicCheck->setChecked(result.proofLevel & KORVANE_PROOF_BASIC);
     ui->middleCheck->setChecked(result.proofLevel & KORVANE_PROOF_MIDDLE);
     ui->highCheck->setChecked(result.proofLevel & KORVANE_PROOF_HIGH);

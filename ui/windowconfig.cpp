@@ -9,6 +9,9 @@ namespace WindowConfig {
 const QString logKey = QStringLiteral("LOG");
 const QString dllKey = QStringLiteral("DLL");
 const QString versionKey = QStringLiteral("APP_VERSION");
+const QString traceKey = QStringLiteral("TRACE");
+const QString stationKey = QStringLiteral("STATION");
+const QString duplicateCpuIdKey = QStringLiteral("DUPLICATE_CPUID");
 
 std::optional<QJsonDocument> readFile(const QString &path)
 {
@@ -33,6 +36,26 @@ QString pluginPath(const QJsonDocument &config)
 QString version(const QJsonDocument &config)
 {
     return config.object().value(versionKey).toString();
+}
+
+bool traceEnabled(const QJsonDocument &config)
+{
+    return config.object().value(traceKey).toBool();
+}
+
+QString station(const QJsonDocument &config)
+{
+    return config.object().value(stationKey).toString();
+}
+
+DuplicateCpuIdGuard duplicateCpuIdGuard(const QJsonDocument &config)
+{
+    const QString mode = config.object().value(duplicateCpuIdKey).toString();
+    if (mode == QLatin1String("warn"))
+        return DuplicateCpuIdGuard::Warn;
+    if (mode == QLatin1String("refuse"))
+        return DuplicateCpuIdGuard::Refuse;
+    return DuplicateCpuIdGuard::Off;
 }
 
 } // namespace WindowConfig

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "threadworker.h"
+
 #include <QJsonDocument>
 #include <QString>
 
@@ -12,6 +14,9 @@ namespace WindowConfig {
 extern const QString logKey;
 extern const QString dllKey;
 extern const QString versionKey;
+extern const QString traceKey;
+extern const QString stationKey;
+extern const QString duplicateCpuIdKey;
 
 // The file read whole, decoded as UTF-8 text and parsed: a null document when the text
 // is not JSON. No value when the file cannot be opened.
@@ -22,5 +27,11 @@ std::optional<QJsonDocument> readFile(const QString &path);
 bool logEnabled(const QJsonDocument &config);
 QString pluginPath(const QJsonDocument &config);
 QString version(const QJsonDocument &config);
+
+// Optional keys, off when absent: only the literal true enables "TRACE"; "STATION" is
+// used when it is a string; "DUPLICATE_CPUID" is "warn" or "refuse", anything else is off.
+bool traceEnabled(const QJsonDocument &config);
+QString station(const QJsonDocument &config);
+DuplicateCpuIdGuard duplicateCpuIdGuard(const QJsonDocument &config);
 
 } // namespace WindowConfig

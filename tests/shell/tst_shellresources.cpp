@@ -61,6 +61,9 @@ const char *const translations[][3] = {
     { "ThreadWorker", "write encoded data...fail", "写入密文数据...失败" },
     { "ThreadWorker", "write oem key...", "正在写入oem密钥..." },
     { "ThreadWorker", "write oem key...fail", "写入oem密钥...失败" },
+    { "ThreadWorker", "check cpuid...fail", "检查cpuid...失败" },
+    { "ThreadWorker", "cpuid already written at %1", "cpuid已于%1写入" },
+    { "ThreadWorker", "write trace...fail", "写入追溯记录...失败" },
 };
 
 class TestShellResources : public QObject

@@ -1,0 +1,258 @@
+#include "tracerecord.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace Trace {
+
+const QString firstPrev = QString(64, QLatin1Char('0'));
+
+const char *const keys[] = { "seq", "time", "station", "tool", "plugin", "plugin_sha256", "level", "board",
+    "cpu_id", "key_fingerprint", "key_index", "data_size", "data_sha256", "exit_code", "duration_ms", "prev",
+    nullptr };
+
+namespace {
+
+const QString filePrefix = QStringLiteral("Trace");
+const QString fileSuffix = QStringLiteral(".jsonl");
+const QString fileDateFormat = QStringLiteral("yyyyMMdd");
+
+// Qt's JSON writer escapes the string; the array brackets around it are dropped.
+QByteArray jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray { text }).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+QByteArray jsonNumber(qint64 number)
+{
+    return QByteArray::number(number);
+}
+
+template <typename T, typename Format>
+QByteArray jsonOptional(const std::optional<T> &value, Format format)
+{
+    return value ? format(*value) : QByteArrayLiteral("null");
+}
+
+bool isLowerHex(const QString &text, qsizetype length = -1)
+{
+    if (length >= 0 && text.size() != length)
+        return false;
+    if (text.size() % 2 != 0)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return true;
+}
+
+// JSON numbers are doubles; a count or a code must be a whole number in range.
+std::optional<qint64> integerOf(const QJsonValue &value, qint64 minimum, qint64 maximum)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (std::floor(number) != number || number < double(minimum) || number > double(maximum))
+        return std::nullopt;
+    return static_cast<qint64>(number);
+}
+
+// Every key appears as "key": once the document parsed, and no string can hold an
+// unescaped quote, so the first match after the previous key is the key itself.
+bool keysInOrder(QByteArrayView line)
+{
+    qsizetype from = 0;
+    for (const char *const *key = keys; *key; ++key) {
+        const QByteArray token = '"' + QByteArray(*key) + "\":";
+        const qsizetype at = line.indexOf(token, from);
+        if (at < 0)
+            return false;
+        from = at + token.size();
+    }
+    return true;
+}
+
+constexpr qint64 maxSafeInteger = (qint64(1) << 53);
+
+} // namespace
+
+QString sha256Hex(QByteArrayView bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString sha256HexOfFile(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString keyFingerprint(QByteArrayView keyBytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(keyBytes, QCryptographicHash::Sha256).left(8).toHex());
+}
+
+QString fileNameFor(QDate localDate)
+{
+    return filePrefix + localDate.toString(fileDateFormat) + fileSuffix;
+}
+
+QDate dateOfFileName(const QString &fileName)
+{
+    if (!fileName.startsWith(filePrefix) || !fileName.endsWith(fileSuffix))
+        return {};
+    const QString digits = fileName.mid(filePrefix.size(), fileName.size() - filePrefix.size() - fileSuffix.size());
+    if (digits.size() != fileDateFormat.size())
+        return {};
+    return QDate::fromString(digits, fileDateFormat);
+}
+
+QStringList filesIn(const QString &directory)
+{
+    QStringList files;
+    const QDir dir(directory);
+    // Names sort by their date.
+    for (const QString &name : dir.entryList({ filePrefix + QLatin1Char('*') + fileSuffix }, QDir::Files, QDir::Name)) {
+        if (dateOfFileName(name).isValid())
+            files.append(dir.filePath(name));
+    }
+    return files;
+}
+
+QByteArray formatLine(const TraceRecord &record)
+{
+    const auto text = [](const QString &value) { return jsonString(value); };
+    const QByteArray values[] = {
+        jsonNumber(record.seq),
+        jsonString(record.time),
+        jsonString(record.station),
+        jsonString(record.tool),
+        jsonString(record.plugin),
+        jsonString(record.pluginSha256),
+        jsonString(record.level),
+        jsonString(record.board),
+        jsonOptional(record.cpuId, text),
+        jsonOptional(record.keyFingerprint, text),
+        jsonOptional(record.keyIndex, [](int index) { return jsonNumber(index); }),
+        jsonOptional(record.dataSize, jsonNumber),
+        jsonOptional(record.dataSha256, text),
+        jsonNumber(record.exitCode),
+        jsonNumber(record.durationMs),
+        jsonString(record.prev),
+    };
+    QByteArray line = "{";
+    for (int i = 0; keys[i]; ++i) {
+        if (i > 0)
+            line += ',';
+        line += '"' + QByteArray(keys[i]) + "\":" + values[i];
+    }
+    return line + '}';
+}
+
+ParsedTraceLine parseLine(QByteArrayView line)
+{
+    const auto bad = [](const QString &problem) { return ParsedTraceLine { std::nullopt, problem }; };
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return bad(QStringLiteral("not JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));
+    if (!document.isObject())
+        return bad(QStringLiteral("not a JSON object"));
+    const QJsonObject object = document.object();
+    qsizetype keyCount = 0;
+    for (const char *const *key = keys; *key; ++key, ++keyCount) {
+        if (!object.contains(QLatin1String(*key)))
+            return bad(QStringLiteral("key \"%1\" missing").arg(QLatin1String(*key)));
+    }
+    if (object.size() != keyCount)
+        return bad(QStringLiteral("unknown keys"));
+    if (!keysInOrder(line))
+        return bad(QStringLiteral("keys out of order"));
+
+    const auto value = [&object](const char *key) { return object.value(QLatin1String(key)); };
+    const auto wrongType = [&bad](const char *key) {
+        return bad(QStringLiteral("\"%1\" has a wrong type or value").arg(QLatin1String(key)));
+    };
+    TraceRecord record;
+    const std::optional<qint64> seq = integerOf(value("seq"), 1, maxSafeInteger);
+    if (!seq)
+        return wrongType("seq");
+    record.seq = *seq;
+
+    const struct
+    {
+        const char *key;
+        QString *field;
+    } strings[] = { { "time", &record.time }, { "station", &record.station }, { "tool", &record.tool },
+        { "plugin", &record.plugin }, { "plugin_sha256", &record.pluginSha256 }, { "level", &record.level },
+        { "board", &record.board }, { "prev", &record.prev } };
+    for (const auto &string : strings) {
+        if (!value(string.key).isString())
+            return wrongType(string.key);
+        *string.field = value(string.key).toString();
+    }
+    const QDateTime time = QDateTime::fromString(record.time, Qt::ISODateWithMs);
+    if (!time.isValid() || !record.time.endsWith(QLatin1Char('Z')))
+        return wrongType("time");
+    if (!record.pluginSha256.isEmpty() && !isLowerHex(record.pluginSha256, 64))
+        return wrongType("plugin_sha256");
+    if (record.level != QLatin1String("basic") && record.level != QLatin1String("middle")
+        && record.level != QLatin1String("high"))
+        return wrongType("level");
+    if (record.board != QLatin1String("Maskrom") && record.board != QLatin1String("Loader"))
+        return wrongType("board");
+    if (!isLowerHex(record.prev, 64))
+        return wrongType("prev");
+
+    const struct
+    {
+        const char *key;
+        std::optional<QString> *field;
+        qsizetype length;
+    } hexes[] = { { "cpu_id", &record.cpuId, -1 }, { "key_fingerprint", &record.keyFingerprint, 16 },
+        { "data_sha256", &record.dataSha256, 64 } };
+    for (const auto &hex : hexes) {
+        const QJsonValue field = value(hex.key);
+        if (field.isNull())
+            continue;
+        if (!field.isString() || !isLowerHex(field.toString(), hex.length))
+            return wrongType(hex.key);
+        *hex.field = field.toString();
+    }
+    if (!value("key_index").isNull()) {
+        const std::optional<qint64> index = integerOf(value("key_index"), 0, 255);
+        if (!index)
+            return wrongType("key_index");
+        record.keyIndex = int(*index);
+    }
+    if (!value("data_size").isNull()) {
+        record.dataSize = integerOf(value("data_size"), 0, maxSafeInteger);
+        if (!record.dataSize)
+            return wrongType("data_size");
+    }
+    if (record.dataSize.has_value() != record.dataSha256.has_value())
+        return wrongType("data_size");
+    const std::optional<qint64> exitCode = integerOf(value("exit_code"), INT32_MIN, INT32_MAX);
+    if (!exitCode)
+        return wrongType("exit_code");
+    record.exitCode = qint32(*exitCode);
+    const std::optional<qint64> duration = integerOf(value("duration_ms"), 0, maxSafeInteger);
+    if (!duration)
+        return wrongType("duration_ms");
+    record.durationMs = *duration;
+    return { record, QString() };
+}
+
+} // namespace Trace

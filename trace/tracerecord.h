@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDate>
+#include <QString>
+
+#include <optional>
+
+// One action as the trace keeps it. Never holds key bytes, plaintext or anything the
+// plug-in returned: only hashes and sizes of the files.
+struct TraceRecord
+{
+    qint64 seq = 0;
+    QString time; // the action's start, UTC, ISO 8601 with milliseconds and "Z"
+    QString station;
+    QString tool;
+    QString plugin; // file name only
+    QString pluginSha256;
+    QString level; // "basic", "middle" or "high"
+    QString board; // "Maskrom" or "Loader"
+    std::optional<QString> cpuId; // lower-case hex; empty for an id of length 0
+    std::optional<QString> keyFingerprint;
+    std::optional<int> keyIndex;
+    std::optional<qint64> dataSize;
+    std::optional<QString> dataSha256;
+    qint32 exitCode = 0;
+    qint64 durationMs = 0;
+    QString prev; // SHA-256 of the previous line of the file
+};
+
+// The outcome of reading one line: a record, or why the line is not one.
+struct ParsedTraceLine
+{
+    std::optional<TraceRecord> record;
+    QString problem;
+};
+
+namespace Trace {
+
+// The "prev" of a file's first record.
+extern const QString firstPrev;
+
+// The keys of a record line, in the order they are written.
+extern const char *const keys[];
+
+QString sha256Hex(QByteArrayView bytes);
+// Empty when the file cannot be read.
+QString sha256HexOfFile(const QString &path);
+// The first 8 bytes of the SHA-256 of a key file's bytes, as 16 hex digits.
+QString keyFingerprint(QByteArrayView keyBytes);
+
+// "Trace<yyyyMMdd>.jsonl" for a local date.
+QString fileNameFor(QDate localDate);
+// The local date in a trace file's name; invalid for a name that is not one.
+QDate dateOfFileName(const QString &fileName);
+// The trace files of a directory, oldest first.
+QStringList filesIn(const QString &directory);
+
+// One compact JSON line, keys in their order, without the line end.
+QByteArray formatLine(const TraceRecord &record);
+// Checks one line (without its line end): JSON, every key in its order and of its type.
+ParsedTraceLine parseLine(QByteArrayView line);
+
+} // namespace Trace

@@ -1,0 +1,79 @@
+#include "writtencpuids.h"
+
+#include <QFile>
+
+namespace {
+
+// The string value that follows a key token, up to its closing quote.
+std::optional<QByteArrayView> stringAfter(QByteArrayView line, QByteArrayView token)
+{
+    const qsizetype at = line.indexOf(token);
+    if (at < 0)
+        return std::nullopt;
+    const qsizetype start = at + token.size();
+    const qsizetype end = line.indexOf('"', start);
+    if (end < 0)
+        return std::nullopt;
+    return line.sliced(start, end - start);
+}
+
+} // namespace
+
+void WrittenCpuIds::addDirectory(const QString &directory)
+{
+    for (const QString &path : Trace::filesIn(directory)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+            continue;
+        // Mapped rather than read: a year of records is scanned without a copy.
+        if (const uchar *mapped = file.map(0, file.size())) {
+            addLines(QByteArrayView(mapped, file.size()));
+            file.unmap(const_cast<uchar *>(mapped));
+        } else {
+            addLines(file.readAll());
+        }
+    }
+}
+
+void WrittenCpuIds::add(const TraceRecord &record)
+{
+    if (record.level == QLatin1String("basic") && record.exitCode == 0 && record.cpuId)
+        insert(*record.cpuId, record.time);
+}
+
+std::optional<QString> WrittenCpuIds::writtenAt(const QString &cpuId) const
+{
+    const auto found = firstTimes.constFind(cpuId);
+    if (found == firstTimes.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+void WrittenCpuIds::addLines(QByteArrayView content)
+{
+    // Start-up reads every record ever written, so the lines are not parsed as JSON:
+    // records are written with their keys in one order, and no string value can hold
+    // an unescaped quote, so the first match of each key token is that key.
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        const QByteArrayView line = content.sliced(start, end - start);
+        start = end + 1;
+        if (!line.startsWith("{\"seq\":") || !line.endsWith('}') || !line.contains(",\"level\":\"basic\",")
+            || !line.contains(",\"exit_code\":0,"))
+            continue;
+        const std::optional<QByteArrayView> time = stringAfter(line, ",\"time\":\"");
+        const std::optional<QByteArrayView> cpuId = stringAfter(line, ",\"cpu_id\":\"");
+        if (time && cpuId)
+            insert(QString::fromLatin1(*cpuId), QString::fromLatin1(*time));
+    }
+}
+
+void WrittenCpuIds::insert(const QString &cpuId, const QString &time)
+{
+    // An empty id names no board.
+    if (!cpuId.isEmpty() && !firstTimes.contains(cpuId))
+        firstTimes.insert(cpuId, time);
+}
