@@ -6,10 +6,14 @@
 #include "testenvironment.h"
 #include "testplugins.h"
 #include "threadworker.h"
+#include "tracejournal.h"
 
 #include "ZVUpgrade_DLL.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonObject>
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QListWidget>
@@ -129,12 +133,21 @@ private slots:
     void refusalsInOrder_data();
     void refusalsInOrder();
     void successiveActionsFromTheWindow();
+    void traceRecordsWhatHappened();
+    void traceOnlyWithTrue_data();
+    void traceOnlyWithTrue();
+    void duplicateGuard_data();
+    void duplicateGuard();
+    void guardSeesRecordsOfThisWindow();
+    void unwritableTraceKeepsTheResult();
 
 private:
-    void openWindow(bool withPlugin = true, int proofLevel = 7)
+    void openWindow(bool withPlugin = true, int proofLevel = 7, const QJsonObject &moreConfig = {})
     {
-        const QJsonObject config { { "DLL", QString::fromUtf8(TestPlugins::recordingPlugin) } };
-        if (withPlugin)
+        QJsonObject config { { "DLL", QString::fromUtf8(TestPlugins::recordingPlugin) } };
+        for (auto key = moreConfig.begin(); key != moreConfig.end(); ++key)
+            config.insert(key.key(), key.value());
+        if (withPlugin || !moreConfig.isEmpty())
             env->writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
         qputenv("KORVANE_TEST_PROOF_LEVEL", QByteArray::number(proofLevel));
         window = std::make_unique<MainWindow>();
@@ -168,6 +181,46 @@ private:
             lines.append({ list->item(i)->text(), red });
         }
         return lines;
+    }
+
+    QString traceDirectory() const { return env->filePath(QStringLiteral("trace")); }
+    // Every record of the trace directory, checked line by line and along the chain.
+    QList<TraceRecord> traceRecords() const
+    {
+        QList<TraceRecord> records;
+        for (const QString &path : Trace::filesIn(traceDirectory())) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return {};
+            QString prev = Trace::firstPrev;
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                const ParsedTraceLine parsed = Trace::parseLine(line);
+                if (!parsed.record || parsed.record->prev != prev)
+                    return {};
+                records.append(*parsed.record);
+                prev = Trace::sha256Hex(line);
+            }
+        }
+        return records;
+    }
+    QByteArray logFile() const
+    {
+        QFile file(env->filePath(QStringLiteral("log/App%1.log").arg(QDate::currentDate().toString(Qt::ISODate))));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // A record of an earlier Basic action of this board, before the window starts.
+    void traceEarlierBasic(const QString &time, qint32 exitCode)
+    {
+        TraceJournal journal(traceDirectory());
+        TraceRecord earlier;
+        earlier.time = time;
+        earlier.level = QStringLiteral("basic");
+        earlier.board = QStringLiteral("Loader");
+        earlier.cpuId = QString::fromLatin1(bench->cpuId(QStringLiteral("b1")).toHex());
+        earlier.exitCode = exitCode;
+        QVERIFY(journal.append(earlier));
     }
 
     std::unique_ptr<TestEnvironment> env;
@@ -427,6 +480,234 @@ void TestActions::successiveActionsFromTheWindow()
     QTRY_VERIFY(window->close());
     QCOMPARE(observer->messageBoxes().size(), boxesRead);
     QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteProofKey")).size(), 1);
+}
+
+void TestActions::traceRecordsWhatHappened()
+{
+    const MessageHandlerGuard handlerGuard; // "LOG" installs the log file's handler
+    bench->attach(QStringLiteral("b1"));
+    const QString station = QStringLiteral("line 3 \"east\" 工位");
+    openWindow(true, 7,
+        { { "TRACE", true }, { "STATION", station }, { "APP_VERSION", "1.0.0" }, { "LOG", true } });
+    const auto bytesFrom = [](const char *seed, int size) {
+        QByteArray bytes;
+        for (int i = 0; bytes.size() < size; ++i)
+            bytes += QCryptographicHash::hash(seed + QByteArray::number(i), QCryptographicHash::Sha256);
+        return bytes.left(size);
+    };
+    const QByteArray basicKey = bytesFrom("basic key", 32), data = bytesFrom("data", 100),
+                     oemKey = bytesFrom("oem key", 24);
+    int recordsAtResult = -1;
+    observer->setOnMessageBox([&](QMessageBox *) { recordsAtResult = traceRecords().size(); });
+    const QDateTime begin = QDateTime::currentDateTimeUtc().addMSecs(-1);
+
+    setFile(1, env->writeFile("basic.key", basicKey));
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    QCOMPARE(recordsAtResult, 1); // on the disk before the result box
+    run(3);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "No key file!"); // a refused click: no record
+    setFile(2, env->writeFile("plain.bin", data));
+    run(2);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    bench->failCall(QStringLiteral("b1"), QStringLiteral("ZV_WriteProofKey"));
+    setFile(3, env->writeFile("oem.key", oemKey));
+    widget<QSpinBox>("highKeySpin")->setValue(2);
+    run(3);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "Action failed,err=-7!");
+    bench->failCall(QStringLiteral("b1"), QStringLiteral("ZV_ReadOtpData"));
+    setFile(1, QString());
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "Action failed,err=-4!");
+    QCOMPARE(recordsAtResult, 4);
+    const QDateTime end = QDateTime::currentDateTimeUtc();
+
+    const QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), 4);
+    const QString pluginPath = QString::fromUtf8(TestPlugins::recordingPlugin);
+    QFile plugin(pluginPath);
+    QVERIFY(plugin.open(QIODevice::ReadOnly));
+    const QString pluginSha = QCryptographicHash::hash(plugin.readAll(), QCryptographicHash::Sha256).toHex();
+    const auto fingerprint = [](const QByteArray &key) {
+        return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).left(8).toHex());
+    };
+    const QString cpuId = bench->cpuId(QStringLiteral("b1")).toHex();
+    struct Expected
+    {
+        const char *level;
+        std::optional<QString> cpuId, keyFingerprint;
+        std::optional<int> keyIndex;
+        std::optional<qint64> dataSize;
+        std::optional<QString> dataSha256;
+        qint32 exitCode;
+    };
+    const Expected expected[] = {
+        { "basic", cpuId, fingerprint(basicKey), {}, {}, {}, 0 },
+        { "middle", {}, {}, {}, data.size(),
+            QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()), 0 },
+        { "high", {}, fingerprint(oemKey), 2, {}, {}, -7 },
+        { "basic", {}, {}, {}, {}, {}, -4 },
+    };
+    QDateTime previousStart = begin;
+    for (int i = 0; i < records.size(); ++i) {
+        const TraceRecord &record = records.at(i);
+        QCOMPARE(record.seq, i + 1);
+        QCOMPARE(record.station, station);
+        QCOMPARE(record.tool, "Korvane 1.0.0");
+        QCOMPARE(record.plugin, QFileInfo(pluginPath).fileName());
+        QCOMPARE(record.pluginSha256, pluginSha);
+        QCOMPARE(record.board, "Loader");
+        QCOMPARE(record.level, expected[i].level);
+        QCOMPARE(record.cpuId, expected[i].cpuId);
+        QCOMPARE(record.keyFingerprint, expected[i].keyFingerprint);
+        QCOMPARE(record.keyIndex, expected[i].keyIndex);
+        QCOMPARE(record.dataSize, expected[i].dataSize);
+        QCOMPARE(record.dataSha256, expected[i].dataSha256);
+        QCOMPARE(record.exitCode, expected[i].exitCode);
+        const QDateTime start = QDateTime::fromString(record.time, Qt::ISODateWithMs);
+        QCOMPARE(start.timeSpec(), Qt::UTC);
+        QVERIFY(start >= previousStart && start <= end);
+        QVERIFY(record.durationMs >= 0 && start.addMSecs(record.durationMs) <= end);
+        previousStart = start;
+    }
+
+    // Neither the keys, nor the plaintext, nor what the plug-in returned, in any output.
+    QByteArray trace;
+    for (const QString &path : Trace::filesIn(traceDirectory())) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        trace += file.readAll();
+    }
+    const QByteArray log = logFile();
+    QVERIFY(log.contains("basic action out"));
+    QByteArray progress;
+    for (const auto &line : outputLines())
+        progress += line.first.toUtf8() + '\n';
+    const QByteArray secrets[] = { basicKey, data, oemKey, testPluginOutput(bench->cpuId("b1"), 16),
+        testPluginOutput(data, data.size()) };
+    for (const QByteArray &secret : secrets) {
+        for (const QByteArray &form : { secret, secret.toHex(), secret.toHex().toUpper(), secret.toBase64() }) {
+            QVERIFY(!trace.contains(form));
+            QVERIFY(!log.contains(form));
+            QVERIFY(!progress.contains(form));
+        }
+    }
+}
+
+void TestActions::traceOnlyWithTrue_data()
+{
+    QTest::addColumn<QJsonValue>("trace");
+    QTest::newRow("false") << QJsonValue(false);
+    QTest::newRow("a string") << QJsonValue("true");
+    QTest::newRow("a number") << QJsonValue(1);
+}
+
+void TestActions::traceOnlyWithTrue()
+{
+    QFETCH(QJsonValue, trace);
+    bench->attach(QStringLiteral("b1"));
+    openWindow(true, 7, { { "TRACE", trace }, { "DUPLICATE_CPUID", "refuse" } });
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    QVERIFY(!QFileInfo::exists(traceDirectory()));
+}
+
+void TestActions::duplicateGuard_data()
+{
+    QTest::addColumn<bool>("trace");
+    QTest::addColumn<QString>("guard");
+    QTest::addColumn<int>("earlierExitCode"); // of the board's record from before the window
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("warning"); // the red line, when the action goes on
+    QTest::addColumn<QString>("logLine");
+    const QString time = QStringLiteral("2026-01-02T03:04:05.678Z");
+    QTest::newRow("refuse") << true << "refuse" << 0 << -11 << "" << "cpuid already written";
+    QTest::newRow("warn") << true << "warn" << 0 << 0 << "cpuid already written at " + time << "";
+    QTest::newRow("earlier run failed") << true << "refuse" << -1 << 0 << "" << "";
+    QTest::newRow("unknown mode") << true << "REFUSE" << 0 << 0 << "" << "";
+    QTest::newRow("without trace") << false << "refuse" << 0 << 0 << "" << "duplicate guard needs TRACE";
+}
+
+void TestActions::duplicateGuard()
+{
+    QFETCH(bool, trace);
+    QFETCH(QString, guard);
+    QFETCH(int, earlierExitCode);
+    QFETCH(int, exitCode);
+    QFETCH(QString, warning);
+    QFETCH(QString, logLine);
+    const MessageHandlerGuard handlerGuard;
+    bench->attach(QStringLiteral("b1"));
+    traceEarlierBasic(QStringLiteral("2026-01-02T03:04:05.678Z"), earlierExitCode);
+    openWindow(true, 7, { { "TRACE", trace }, { "DUPLICATE_CPUID", guard }, { "LOG", true } });
+    const int journalStart = bench->journal().size();
+
+    run(1);
+    if (exitCode == 0)
+        QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    else
+        QCOMPARE(nextBox(QMessageBox::Critical).text, QStringLiteral("Action failed,err=%1!").arg(exitCode));
+    Lines lines = expectLines(exitCode == 0 ? doneLines[1] : "read cpuid...|check cpuid...fail", exitCode != 0);
+    if (!warning.isEmpty())
+        lines.insert(1, { warning, true });
+    QCOMPARE(outputLines(), lines);
+    const QStringList log = QString::fromUtf8(logFile()).split('\n');
+    const auto logged = [&log](const QString &text) {
+        return std::any_of(log.begin(), log.end(), [&](const QString &line) { return line.endsWith(text); });
+    };
+    if (!logLine.isEmpty())
+        QVERIFY(logged(logLine));
+    QCOMPARE(logged("cpuid already written"), exitCode != 0);
+    QCOMPARE(logged("duplicate guard needs TRACE"), !trace);
+
+    // A refusal reaches neither the plug-in nor a device write; it is recorded all the same.
+    QStringList deviceCalls;
+    for (const QJsonObject &entry : bench->journal().mid(journalStart))
+        deviceCalls.append(entry.value("call").toString());
+    QCOMPARE(pluginJournal->calls().isEmpty(), exitCode != 0);
+    QCOMPARE(deviceCalls.contains("ZV_WriteVendorRpmbData"), exitCode == 0);
+    const QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), trace ? 2 : 1);
+    QCOMPARE(records.constLast().exitCode, trace ? exitCode : earlierExitCode);
+}
+
+void TestActions::guardSeesRecordsOfThisWindow()
+{
+    bench->attach(QStringLiteral("b1"));
+    openWindow(true, 7, { { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Critical).text, "Action failed,err=-11!");
+    // Another board goes on.
+    bench->detach(QStringLiteral("b1"));
+    bench->attach(QStringLiteral("b2"));
+    window->deviceChangedSlot();
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), 2);
+    QCOMPARE(traceRecords().size(), 3);
+}
+
+void TestActions::unwritableTraceKeepsTheResult()
+{
+    const MessageHandlerGuard handlerGuard;
+    bench->attach(QStringLiteral("b1"));
+    env->writeFile(QStringLiteral("trace"), "a file where the directory should be");
+    openWindow(true, 7, { { "TRACE", true }, { "LOG", true } });
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    QCOMPARE(outputLines(), expectLines(doneLines[1], false) << qMakePair(QStringLiteral("write trace...fail"), true));
+    QVERIFY(logFile().contains("failed to write trace"));
+
+    // The next action tries again.
+    QVERIFY(QFile::remove(traceDirectory()));
+    run(1);
+    QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    QCOMPARE(outputLines(), expectLines(doneLines[1], false));
+    const QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.constFirst().seq, 1);
 }
 
 QTEST_MAIN(TestActions)
