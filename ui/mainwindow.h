@@ -11,7 +11,6 @@
 
 #include <memory>
 
-class QCheckBox;
 class QCloseEvent;
 class QLabel;
 class TraceJournal;
@@ -51,7 +50,7 @@ private:
     bool saveConfig();
     void loadPlugin(QString path);
     void refuseAction(const QString &text);
-    bool pluginReadyFor(const QCheckBox *levelCheck, const QString &unsupportedText);
+    void runLevel(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
     void startTrace();
     void launchAction(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
 

@@ -1,13 +1,13 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "actionlimits.h"
 #include "exitcodes.h"
+#include "korvane_plugin.h"
+#include "runchecks.h"
 #include "threadworker.h"
 
 #include <QBrush>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QListWidgetItem>
 #include <QMessageBox>
@@ -16,81 +16,44 @@
 
 // Action launch, progress and results.
 
-namespace {
-
-const QString maskromState = QStringLiteral("Maskrom");
-const QString loaderState = QStringLiteral("Loader");
-
-// The size as the file system reports it now; 0 for a file that does not exist.
-qint64 fileSize(const QString &path)
-{
-    return QFileInfo(path).size();
-}
-
-} // namespace
-
 void MainWindow::refuseAction(const QString &text)
 {
     QMessageBox::critical(this, tr("Korvane"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-bool MainWindow::pluginReadyFor(const QCheckBox *levelCheck, const QString &unsupportedText)
+void MainWindow::runLevel(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex)
 {
     // A click that arrives between a launch and the queued busy state is the same
     // press again: it must not start a second worker, nor show anything.
     if (worker)
-        return false;
-    if (!library.isLoaded()) {
-        refuseAction(tr("Dll is not loaded!"));
-        return false;
-    }
-    if (!levelCheck->isChecked()) {
-        refuseAction(unsupportedText);
-        return false;
-    }
-    return true;
+        return;
+    RunRequest request;
+    request.level = level;
+    request.pluginLoaded = library.isLoaded();
+    request.announcedLevels = (ui->basicCheck->isChecked() ? KORVANE_PROOF_BASIC : 0)
+        | (ui->middleCheck->isChecked() ? KORVANE_PROOF_MIDDLE : 0)
+        | (ui->highCheck->isChecked() ? KORVANE_PROOF_HIGH : 0);
+    request.dataFile = plainFile;
+    request.keyFile = keyFile;
+    request.deviceStatus = statusLabel->text();
+    if (const char *refusal = runRefusal(request))
+        return refuseAction(tr(refusal));
+    launchAction(level, plainFile, keyFile, keyIndex);
 }
 
 void MainWindow::basicRunClick()
 {
-    if (!pluginReadyFor(ui->basicCheck, tr("Dll did not support to do basic action!")))
-        return;
-    const QString keyFile = ui->basicKeyEdit->text();
-    if (!keyFile.isEmpty() && !isValidBasicKeySize(fileSize(keyFile)))
-        return refuseAction(tr("size invalid for key file!"));
-    const QString status = statusLabel->text();
-    if (status.indexOf(maskromState) < 0 && status.indexOf(loaderState) < 0)
-        return refuseAction(tr("no available device!"));
-    launchAction(RUN_ACTION_BASIC, QString(), keyFile, 0);
+    runLevel(RUN_ACTION_BASIC, QString(), ui->basicKeyEdit->text(), 0);
 }
 
 void MainWindow::middleRunClick()
 {
-    if (!pluginReadyFor(ui->middleCheck, tr("Dll did not support to do middle action!")))
-        return;
-    const QString plainFile = ui->middlePlainEdit->text();
-    if (plainFile.isEmpty())
-        return refuseAction(tr("No plain file!"));
-    // A missing or empty file passes here; one the library's 16-bit length cannot carry does not.
-    if (!isValidProofDataSize(fileSize(plainFile)))
-        return refuseAction(tr("size invalid for plain file!"));
-    if (statusLabel->text().indexOf(loaderState) < 0)
-        return refuseAction(tr("action can only work on the loader device!"));
-    launchAction(RUN_ACTION_MIDDLE, plainFile, QString(), 0);
+    runLevel(RUN_ACTION_MIDDLE, ui->middlePlainEdit->text(), QString(), 0);
 }
 
 void MainWindow::highRunClick()
 {
-    if (!pluginReadyFor(ui->highCheck, tr("Dll did not support to do high action!")))
-        return;
-    const QString keyFile = ui->highKeyEdit->text();
-    if (keyFile.isEmpty())
-        return refuseAction(tr("No key file!"));
-    if (!isValidHighKeySize(fileSize(keyFile)))
-        return refuseAction(tr("size invalid for key file!"));
-    if (statusLabel->text().indexOf(loaderState) < 0)
-        return refuseAction(tr("action can only work on the loader device!"));
-    launchAction(RUN_ACTION_HIGH, QString(), keyFile, static_cast<quint8>(ui->highKeySpin->value() & 0xff));
+    runLevel(RUN_ACTION_HIGH, QString(), ui->highKeyEdit->text(), static_cast<quint8>(ui->highKeySpin->value() & 0xff));
 }
 
 void MainWindow::launchAction(
@@ -103,7 +66,7 @@ void MainWindow::launchAction(
     newWorker->resetExitCode();
     if (traceJournal) {
         TraceRecord launchFields = traceOrigin;
-        launchFields.board = statusLabel->text().contains(maskromState) ? maskromState : loaderState;
+        launchFields.board = boardOf(statusLabel->text());
         newWorker->setTrace(traceJournal.get(), launchFields, duplicateGuard);
     }
     newWorker->moveToThread(thread);
