@@ -1,15 +1,12 @@
 #pragma once
 
 #include "runaction.h"
-#include "tracerecord.h"
+#include "tracejournal.h"
 
 #include <QObject>
 #include <QString>
 
 class TraceJournal;
-
-// What Basic does with a CPU id that a successful Basic action has already written.
-enum class DuplicateCpuIdGuard { Off, Warn, Refuse };
 
 // Carries one proof action on its own thread and reports its steps. process() can
 // also be called directly: the procedures need only the device library and the

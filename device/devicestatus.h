@@ -6,3 +6,11 @@
 // "One Maskrom device", "One Loader device", "One invalid device", "Many devices"
 // or empty. Never translated: the Run checks search it.
 QString scanDeviceStatus();
+
+// One scan's status text with the number of boards the library counted.
+struct DeviceScan
+{
+    QString status;
+    int count = 0;
+};
+DeviceScan scanDevices();

@@ -10,6 +10,9 @@
 
 class QFile;
 
+// What Basic does with a CPU id that a successful Basic action has already written.
+enum class DuplicateCpuIdGuard { Off, Warn, Refuse };
+
 // The trace of a directory: appends chained records to the file of each day, one at a
 // time, and keeps the index of written CPU ids in step with them. Shared by the
 // threads of one program; a lock file keeps other programs' appends apart.

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,13 +24,6 @@ namespace {
 const QString filePrefix = QStringLiteral("Trace");
 const QString fileSuffix = QStringLiteral(".jsonl");
 const QString fileDateFormat = QStringLiteral("yyyyMMdd");
-
-// Qt's JSON writer escapes the string; the array brackets around it are dropped.
-QByteArray jsonString(const QString &text)
-{
-    const QByteArray array = QJsonDocument(QJsonArray { text }).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
 
 QByteArray jsonNumber(qint64 number)
 {
@@ -84,6 +78,19 @@ bool keysInOrder(QByteArrayView line)
 constexpr qint64 maxSafeInteger = (qint64(1) << 53);
 
 } // namespace
+
+// Qt's JSON writer escapes the string; the array brackets around it are dropped.
+QByteArray jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray { text }).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+void setPlugin(TraceRecord &record, const QString &pluginPath)
+{
+    record.plugin = QFileInfo(pluginPath).fileName();
+    record.pluginSha256 = sha256HexOfFile(pluginPath);
+}
 
 QString sha256Hex(QByteArrayView bytes)
 {

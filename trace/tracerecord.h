@@ -57,6 +57,12 @@ QDate dateOfFileName(const QString &fileName);
 // The trace files of a directory, oldest first.
 QStringList filesIn(const QString &directory);
 
+// A string as a JSON value, quotes included: Qt's escaping.
+QByteArray jsonString(const QString &text);
+
+// The plug-in's fields of a record: its file name and the SHA-256 of its file.
+void setPlugin(TraceRecord &record, const QString &pluginPath);
+
 // One compact JSON line, keys in their order, without the line end.
 QByteArray formatLine(const TraceRecord &record);
 // Checks one line (without its line end): JSON, every key in its order and of its type.

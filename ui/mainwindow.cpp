@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QStatusBar>
-#include <QSysInfo>
 
 // Construction, configuration and close handling.
 
@@ -111,10 +110,7 @@ void MainWindow::startTrace()
         return;
     traceJournal = std::make_unique<TraceJournal>(AppPaths::traceDirectoryPath());
     traceJournal->loadWrittenCpuIds();
-    const QString station = WindowConfig::station(config);
-    traceOrigin.station = station.isEmpty() ? QSysInfo::machineHostName() : station;
-    // The title's name is translated; the record keeps the program's own.
-    traceOrigin.tool = (QStringLiteral("Korvane ") + WindowConfig::version(config)).trimmed();
+    traceOrigin = WindowConfig::traceOrigin(config);
     duplicateGuard = WindowConfig::duplicateCpuIdGuard(config);
 }
 

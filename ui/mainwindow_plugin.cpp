@@ -7,7 +7,6 @@
 
 #include <QDebug>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
 
 // Plug-in loading and file selection.
@@ -44,10 +43,8 @@ void MainWindow::loadPlugin(QString path)
     }
 
     ui->dllEdit->setText(path);
-    if (traceJournal) {
-        traceOrigin.plugin = QFileInfo(path).fileName();
-        traceOrigin.pluginSha256 = Trace::sha256HexOfFile(path);
-    }
+    if (traceJournal)
+        Trace::setPlugin(traceOrigin, path);
     ui->basicCheck->setChecked(result.proofLevel & KORVANE_PROOF_BASIC);
     ui->middleCheck->setChecked(result.proofLevel & KORVANE_PROOF_MIDDLE);
     ui->highCheck->setChecked(result.proofLevel & KORVANE_PROOF_HIGH);

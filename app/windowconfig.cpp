@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QSysInfo>
 
 namespace WindowConfig {
 
@@ -56,6 +57,16 @@ DuplicateCpuIdGuard duplicateCpuIdGuard(const QJsonDocument &config)
     if (mode == QLatin1String("refuse"))
         return DuplicateCpuIdGuard::Refuse;
     return DuplicateCpuIdGuard::Off;
+}
+
+TraceRecord traceOrigin(const QJsonDocument &config)
+{
+    TraceRecord origin;
+    const QString name = station(config);
+    origin.station = name.isEmpty() ? QSysInfo::machineHostName() : name;
+    // The title's name is translated; the record keeps the program's own.
+    origin.tool = (QStringLiteral("Korvane ") + version(config)).trimmed();
+    return origin;
 }
 
 } // namespace WindowConfig

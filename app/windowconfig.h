@@ -1,14 +1,14 @@
 #pragma once
 
-#include "threadworker.h"
+#include "tracejournal.h"
 
 #include <QJsonDocument>
 #include <QString>
 
 #include <optional>
 
-// The rules by which the window reads config.json, apart from the window so that they
-// can be exercised with any file content.
+// The rules by which Korvane's programs read config.json, apart from the window so that
+// they can be exercised with any file content and shared with the command line.
 namespace WindowConfig {
 
 extern const QString logKey;
@@ -33,5 +33,9 @@ QString version(const QJsonDocument &config);
 bool traceEnabled(const QJsonDocument &config);
 QString station(const QJsonDocument &config);
 DuplicateCpuIdGuard duplicateCpuIdGuard(const QJsonDocument &config);
+
+// What every trace record of a run shares from the configuration: "STATION", else the
+// computer's host name, and the tool with the version the title shows.
+TraceRecord traceOrigin(const QJsonDocument &config);
 
 } // namespace WindowConfig

@@ -1,0 +1,147 @@
+// korvane-cli: Korvane's proof actions for automated stations, without a window.
+
+#include "exitstatus.h"
+#include "station.h"
+#include "stopsignal.h"
+
+#include <QCommandLineParser>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace {
+
+const char description[] = R"(Korvane's proof actions without a window, for automated stations.
+
+Commands:
+  basic [--key FILE]             Basic: the CPU id, encrypted by the plug-in, written to the board
+  middle --data FILE             Middle: the data file, encrypted, written as proof data
+  high --key FILE --index N      High: the OEM key file written under key index N (0-3)
+  status                         the status as the window's label shows it, and the board count
+
+It reads config.json beside the program ("DLL", "LOG", "TRACE", "STATION",
+"DUPLICATE_CPUID") and never writes it, makes the checks of the window's Run button
+in the same order, and writes the same log and trace records.
+
+Output: each progress line as it happens ("FAIL " before a failure), then
+"RESULT <level> ok|failed exit_code=<code> duration_ms=<ms>". With --json one JSON
+object per line: {"event":"progress","text":...,"error":...}, then
+{"event":"result","level":...,"exit_code":...,"duration_ms":...}.
+
+--loop (station mode): waits for a board, runs the action, waits until no board is
+attached, and starts again, printing "UNITS passed=<n> failed=<n>" after each unit.
+Ctrl+C or SIGTERM never cuts an action short: the program stops after it and prints
+"TOTAL passed=<n> failed=<n>". Basic in a loop needs "TRACE": true and
+"DUPLICATE_CPUID": "refuse".
+
+Exit status:
+  0         success (--loop: every unit passed)
+  1         the program itself failed unexpectedly
+  2         refused before the action started; the reason on standard error
+  3         wrong usage
+  5         --loop: some units failed
+  10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21)";
+
+int usageError(const QString &problem)
+{
+    std::fprintf(stderr, "korvane-cli: %s\nUsage: korvane-cli basic|middle|high|status [options]; see --help\n",
+        qPrintable(problem));
+    return ExitStatus::Usage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+#ifndef Q_OS_WIN
+    // No window is ever shown: a station without a display needs none.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+    QGuiApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvane-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("basic, middle, high or status"));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption keyOption(QStringLiteral("key"), QStringLiteral("The key file."), QStringLiteral("FILE"));
+    const QCommandLineOption dataOption(QStringLiteral("data"), QStringLiteral("The data file."), QStringLiteral("FILE"));
+    const QCommandLineOption indexOption(QStringLiteral("index"), QStringLiteral("The key index, 0-3."), QStringLiteral("N"));
+    const QCommandLineOption configOption(
+        QStringLiteral("config"), QStringLiteral("Another configuration file."), QStringLiteral("FILE"));
+    const QCommandLineOption pluginOption(
+        QStringLiteral("plugin"), QStringLiteral("The plug-in for this run, instead of \"DLL\"."), QStringLiteral("PATH"));
+    const QCommandLineOption waitOption(QStringLiteral("wait"),
+        QStringLiteral("Wait up to SECONDS for a board the level can act on."), QStringLiteral("SECONDS"));
+    const QCommandLineOption loopOption(QStringLiteral("loop"), QStringLiteral("Station mode: one unit after another."));
+    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("One JSON object per output line."));
+    parser.addOptions({ keyOption, dataOption, indexOption, configOption, pluginOption, waitOption, loopOption, jsonOption });
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::printf("%s", qPrintable(parser.helpText()));
+        return ExitStatus::Success;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("korvane-cli %s\n", KORVANE_VERSION);
+        return ExitStatus::Success;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 1)
+        return usageError(QStringLiteral("one command is needed"));
+    const QString command = positional.first();
+    StationOptions options;
+    if (command == QLatin1String("basic")) {
+        options.level = RUN_ACTION_BASIC;
+    } else if (command == QLatin1String("middle")) {
+        options.level = RUN_ACTION_MIDDLE;
+    } else if (command == QLatin1String("high")) {
+        options.level = RUN_ACTION_HIGH;
+    } else if (command == QLatin1String("status")) {
+        options.statusOnly = true;
+    } else {
+        return usageError(QStringLiteral("unknown command: %1").arg(command));
+    }
+    // Each level takes its own files only.
+    if (parser.isSet(keyOption) && options.level == RUN_ACTION_MIDDLE)
+        return usageError(QStringLiteral("middle takes no --key"));
+    if (parser.isSet(dataOption) && options.level != RUN_ACTION_MIDDLE)
+        return usageError(QStringLiteral("only middle takes --data"));
+    if (options.level == RUN_ACTION_HIGH && !options.statusOnly) {
+        bool isNumber = false;
+        const int index = parser.value(indexOption).toInt(&isNumber);
+        if (!isNumber || index < 0 || index > 3)
+            return usageError(QStringLiteral("high needs --index 0, 1, 2 or 3"));
+        options.keyIndex = quint8(index);
+    } else if (parser.isSet(indexOption)) {
+        return usageError(QStringLiteral("only high takes --index"));
+    }
+    if (options.statusOnly
+        && (parser.isSet(keyOption) || parser.isSet(dataOption) || parser.isSet(waitOption) || parser.isSet(loopOption)))
+        return usageError(QStringLiteral("status takes no files, --wait or --loop"));
+    if (parser.isSet(waitOption)) {
+        bool isNumber = false;
+        const int seconds = parser.value(waitOption).toInt(&isNumber);
+        if (!isNumber || seconds < 0)
+            return usageError(QStringLiteral("--wait needs a number of seconds"));
+        options.waitSeconds = seconds;
+    }
+    if (parser.isSet(waitOption) && parser.isSet(loopOption))
+        return usageError(QStringLiteral("--loop waits by itself; --wait is for one action"));
+    options.keyFile = parser.value(keyOption);
+    options.dataFile = parser.value(dataOption);
+    options.configPath = parser.value(configOption);
+    options.pluginPath = parser.value(pluginOption);
+    options.loop = parser.isSet(loopOption);
+    options.json = parser.isSet(jsonOption);
+
+    const StationOutput output(options.json);
+    Station station(options, output);
+    handleStopRequests([&station] { station.requestStop(); });
+    return station.run();
+}

@@ -1,0 +1,263 @@
+#include "station.h"
+
+#include "ZVUpgrade_DLL.h"
+#include "apppaths.h"
+#include "cdeviceeventfilter.h"
+#include "devicestatus.h"
+#include "exitstatus.h"
+#include "korvane_plugin.h"
+#include "logmessagehandler.h"
+#include "pluginloader.h"
+#include "runchecks.h"
+#include "threadworker.h"
+#include "windowconfig.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+const char *const levelNames[] = { nullptr, "basic", "middle", "high" };
+
+// Without "LOG" the debug lines would fill a script's standard error; warnings stay.
+void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+bool isDeviceRefusal(const char *refusal)
+{
+    return refusal
+        && (qstrcmp(refusal, "no available device!") == 0
+            || qstrcmp(refusal, "action can only work on the loader device!") == 0);
+}
+
+} // namespace
+
+Station::Station(StationOptions options, const StationOutput &output)
+    : options(std::move(options))
+    , output(output)
+{
+}
+
+Station::~Station()
+{
+    if (deviceLibraryReady)
+        ZV_Uninitialize();
+    if (library.isLoaded())
+        library.unload();
+}
+
+void Station::requestStop()
+{
+    stopRequested = true;
+    emit stopAsked();
+}
+
+int Station::run()
+{
+    if (const std::optional<int> refused = start())
+        return *refused;
+    if (options.statusOnly) {
+        const DeviceScan scan = scanDevices();
+        output.status(scan.status, scan.count);
+        return ExitStatus::Success;
+    }
+    return options.loop ? runLoop() : runOnce();
+}
+
+std::optional<int> Station::start()
+{
+    const QString configPath = options.configPath.isEmpty() ? AppPaths::configFilePath() : options.configPath;
+    const std::optional<QJsonDocument> read = WindowConfig::readFile(configPath);
+    if (read) {
+        config = *read;
+    } else if (!options.configPath.isEmpty()) {
+        StationOutput::error(QStringLiteral("cannot read %1").arg(configPath));
+        return ExitStatus::Refused;
+    }
+    const bool logEnabled = WindowConfig::logEnabled(config);
+    qInstallMessageHandler(quietMessageHandler);
+
+    // The device library is set up exactly as the window sets it up.
+    logPath = AppPaths::logDirectoryPath();
+    QDir().mkpath(logPath);
+    ZV_Settings settings = {};
+    settings.transferRetries = 10;
+    settings.transferTimeoutSeconds = 30;
+    ZV_LogSettings log = {};
+    log.enabled = logEnabled ? 1 : 0;
+    log.directory = logEnabled ? logPath.utf16() : nullptr;
+    ZV_Extra extra = {};
+    deviceLibraryReady = ZV_InitializeW(settings, log, extra) != 0;
+    if (logEnabled) {
+        setLogFileDirectory(logPath);
+        qInstallMessageHandler(logMessageHandler);
+    }
+    qDebug() << QStringLiteral("korvane-cli %1").arg(WindowConfig::version(config)).trimmed() << "...start";
+    if (options.statusOnly)
+        return std::nullopt;
+
+    const bool trace = WindowConfig::traceEnabled(config);
+    duplicateGuard = trace ? WindowConfig::duplicateCpuIdGuard(config) : DuplicateCpuIdGuard::Off;
+    if (!trace && WindowConfig::duplicateCpuIdGuard(config) != DuplicateCpuIdGuard::Off)
+        qDebug() << "duplicate guard needs TRACE";
+    // An unattended station must never write the same board twice.
+    if (options.loop && options.level == RUN_ACTION_BASIC && duplicateGuard != DuplicateCpuIdGuard::Refuse) {
+        StationOutput::error(
+            QStringLiteral("--loop with basic needs \"TRACE\": true and \"DUPLICATE_CPUID\": \"refuse\""));
+        return ExitStatus::Refused;
+    }
+    if (trace) {
+        traceJournal = std::make_unique<TraceJournal>(AppPaths::traceDirectoryPath());
+        traceJournal->loadWrittenCpuIds();
+        traceOrigin = WindowConfig::traceOrigin(config);
+    }
+
+    // As at the window's start, a configured plug-in that is not there is no plug-in;
+    // one named on the command line is loaded, or refused with the loader's reason.
+    const QString configured = WindowConfig::pluginPath(config);
+    if (!options.pluginPath.isEmpty())
+        return loadPlugin(options.pluginPath);
+    if (!configured.isEmpty() && QFileInfo::exists(configured))
+        return loadPlugin(configured);
+    return std::nullopt;
+}
+
+std::optional<int> Station::loadPlugin(const QString &path)
+{
+    const PluginLoadResult result = loadPluginLibrary(path, library);
+    if (!result.accepted()) {
+        qDebug().noquote() << result.logLine;
+        const char *text = result.kind == PluginLoadResult::Kind::LoadFailed ? "Failed to load %1!" : "%1 is invalid!";
+        StationOutput::error(QString::fromLatin1(text).arg(path));
+        return ExitStatus::Refused;
+    }
+    announcedLevels = result.proofLevel;
+    if (traceJournal)
+        Trace::setPlugin(traceOrigin, path);
+    return std::nullopt;
+}
+
+const char *Station::refusal(const QString &deviceStatus) const
+{
+    RunRequest request;
+    request.level = options.level;
+    request.pluginLoaded = library.isLoaded();
+    request.announcedLevels = announcedLevels;
+    request.dataFile = options.dataFile;
+    request.keyFile = options.keyFile;
+    request.deviceStatus = deviceStatus;
+    return runRefusal(request);
+}
+
+int Station::runOnce()
+{
+    QString status = scanDeviceStatus();
+    const char *refused = refusal(status);
+    if (isDeviceRefusal(refused) && options.waitSeconds) {
+        if (!waitUntil([&] { return !refusal(status = scanDeviceStatus()); }, *options.waitSeconds * 1000)) {
+            StationOutput::error(QStringLiteral("no available device!"));
+            return ExitStatus::Refused;
+        }
+        refused = refusal(status);
+    }
+    if (refused) {
+        StationOutput::error(QString::fromLatin1(refused));
+        return ExitStatus::Refused;
+    }
+    return ExitStatus::forAction(runAction(status));
+}
+
+int Station::runLoop()
+{
+    int passed = 0;
+    int failed = 0;
+    while (!stopRequested) {
+        QString status;
+        const char *refused = nullptr;
+        const bool ready = waitUntil(
+            [&] {
+                refused = refusal(status = scanDeviceStatus());
+                return !isDeviceRefusal(refused);
+            },
+            -1);
+        if (!ready)
+            break;
+        if (refused) {
+            StationOutput::error(QString::fromLatin1(refused));
+            output.units(passed, failed, true);
+            return ExitStatus::Refused;
+        }
+        (runAction(status) == 0 ? passed : failed)++;
+        output.units(passed, failed, false);
+        // The next unit is the next board: this one must go first.
+        if (!waitUntil([] { return scanDevices().count == 0; }, -1))
+            break;
+    }
+    output.units(passed, failed, true);
+    return failed == 0 ? ExitStatus::Success : ExitStatus::SomeUnitsFailed;
+}
+
+qint32 Station::runAction(const QString &deviceStatus)
+{
+    ThreadWorker worker;
+    worker.setParams(options.dataFile, options.keyFile, options.keyIndex);
+    worker.setAction(options.level);
+    worker.resetExitCode();
+    if (traceJournal) {
+        TraceRecord launchFields = traceOrigin;
+        launchFields.board = boardOf(deviceStatus);
+        worker.setTrace(traceJournal.get(), launchFields, duplicateGuard);
+    }
+    QObject::connect(&worker, &ThreadWorker::update_process, this,
+        [this](const QString &text, bool error) { output.progress(text, error); });
+    QElapsedTimer clock;
+    clock.start();
+    worker.process();
+    output.result(QString::fromLatin1(levelNames[options.level]), worker.getExitCode(), clock.elapsed());
+    return worker.getExitCode();
+}
+
+bool Station::waitUntil(const std::function<bool()> &ready, int timeoutMs)
+{
+    if (stopRequested)
+        return false;
+    // The same notifications as the window's: subscribed once, before the first look,
+    // so that no change between the look and the wait is missed.
+    if (!deviceEvents) {
+        notificationWindow = std::make_unique<QWindow>();
+        deviceEvents = std::make_unique<CDeviceEventFilter>();
+        deviceEvents->registerEvent(notificationWindow.get());
+        QCoreApplication::instance()->installNativeEventFilter(deviceEvents.get());
+    }
+    if (ready())
+        return true;
+    QEventLoop loop;
+    bool readyNow = false;
+    const QMetaObject::Connection changes = connect(deviceEvents.get(), &CDeviceEventFilter::deviceChanged, &loop, [&] {
+        if (ready()) {
+            readyNow = true;
+            loop.quit();
+        }
+    });
+    QTimer deadline;
+    if (timeoutMs >= 0) {
+        deadline.setSingleShot(true);
+        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(timeoutMs);
+    }
+    const QMetaObject::Connection stop = connect(this, &Station::stopAsked, &loop, &QEventLoop::quit);
+    loop.exec();
+    disconnect(changes);
+    disconnect(stop);
+    return readyNow;
+}
