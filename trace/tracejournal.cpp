@@ -78,8 +78,10 @@ std::optional<TraceJournal::ChainEnd> TraceJournal::readChainEnd(QFile &file)
         if (tail.size() != size - from)
             return std::nullopt;
         end.endsWithLineEnd = tail.endsWith('\n');
-        // Lines that end in a line end; the first one read may have begun before the piece.
-        qsizetype lineEnd = end.endsWithLineEnd ? tail.size() - 1 : tail.lastIndexOf('\n');
+        // Lines from the last one on, the last one also when its line end was lost: a
+        // complete record without it is still the end of the chain. The first line
+        // read may have begun before the piece.
+        qsizetype lineEnd = end.endsWithLineEnd ? tail.size() - 1 : tail.size();
         while (lineEnd >= 0) {
             const qsizetype lineStart = lineEnd == 0 ? 0 : tail.lastIndexOf('\n', lineEnd - 1) + 1;
             if (lineStart == 0 && from > 0)

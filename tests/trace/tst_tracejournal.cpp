@@ -1,0 +1,288 @@
+#include "samplerecords.h"
+#include "tracejournal.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace SampleRecords;
+
+Q_DECLARE_METATYPE(TraceRecord)
+
+class TraceJournalTest : public QObject
+{
+    Q_OBJECT
+
+    // Trace files written once for the index of written CPU ids.
+    QTemporaryDir writtenDir;
+    std::unique_ptr<TraceJournal> written;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(writtenDir.isValid());
+        struct
+        {
+            int day;
+            const char *level;
+            std::optional<QString> cpuId;
+            qint32 exitCode;
+            const char *station;
+        } const records[] = {
+            { 5, "basic", QStringLiteral("aa01"), 0, "Bench 1" },
+            { 5, "middle", QStringLiteral("bb02"), 0, "Bench 1" },
+            { 5, "basic", QStringLiteral("cc03"), -2, "Bench 1" },
+            { 5, "basic", QStringLiteral(""), 0, "Bench 1" },
+            { 5, "basic", std::nullopt, 0, "Bench 1" },
+            { 5, "middle", QStringLiteral("ee05"), 0,
+                "x\",\"level\":\"basic\",\"exit_code\":0,\"cpu_id\":\"ee05" },
+            { 6, "basic", QStringLiteral("aa01"), 0, "Bench 2" },
+            { 6, "basic", QStringLiteral("cc03"), 0, "Bench 2" },
+            { 6, "high", QStringLiteral("dd04"), 0, "Bench 2" },
+            { 6, "basic", QStringLiteral("ab07"), 0, "\",\"cpu_id\":\"0bad" },
+            { 6, "basic", QStringLiteral("ff06"), -11, "\",\"exit_code\":0,\"" },
+        };
+        TraceJournal writer(writtenDir.path());
+        int second = 0;
+        for (const auto &fields : records) {
+            TraceRecord record = SampleRecords::record(
+                utc(fields.day, second++), QLatin1String(fields.level), fields.cpuId, fields.exitCode);
+            record.station = QString::fromUtf8(fields.station);
+            QVERIFY(writer.append(record));
+        }
+        // A successful Basic record cut off before its closing brace, and one in a file
+        // whose name is not a trace file's.
+        QByteArray cut
+            = Trace::formatLine(record(utc(6, 59), QStringLiteral("basic"), QStringLiteral("9907")));
+        cut.chop(1);
+        QVERIFY(write(writtenDir.filePath(fileName(6)), cut, QIODevice::Append));
+        QVERIFY(write(writtenDir.filePath(QStringLiteral("Trace2024030.jsonl")),
+            Trace::formatLine(record(utc(7), QStringLiteral("basic"), QStringLiteral("1234"))) + '\n'));
+
+        written = std::make_unique<TraceJournal>(writtenDir.path());
+        written->loadWrittenCpuIds();
+    }
+
+    void appendChainsRecordsInTheFileOfTheirLocalDate()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString traceDir = dir.filePath(QStringLiteral("trace"));
+        TraceJournal journal(traceDir);
+        // Either side of 10:00 UTC, where the date changes at UTC+14.
+        const QString times[] = { "2024-03-05T09:59:58.000Z", "2024-03-05T09:59:59.999Z",
+            "2024-03-05T10:00:00.000Z", "2024-03-05T10:00:01.000Z", "2024-03-06T10:00:00.000Z" };
+        QMap<QString, QList<QByteArray>> files;
+        for (const QString &time : times) {
+            TraceRecord record = SampleRecords::record(time);
+            QVERIFY(journal.append(record));
+            QList<QByteArray> &lines = files[Trace::fileNameFor(
+                QDateTime::fromString(time, Qt::ISODateWithMs).toLocalTime().date())];
+            QCOMPARE(record.seq, lines.size() + 1);
+            QCOMPARE(record.prev, lines.isEmpty() ? Trace::firstPrev : Trace::sha256Hex(lines.constLast()));
+            lines.append(Trace::formatLine(record));
+        }
+        if (qgetenv("TZ") == "Pacific/Kiritimati") {
+            QCOMPARE(files.keys(),
+                QStringList({ "Trace20240305.jsonl", "Trace20240306.jsonl", "Trace20240307.jsonl" }));
+        }
+        // The lock files are gone again.
+        QCOMPARE(QDir(traceDir).entryList(QDir::Files | QDir::Hidden), files.keys());
+        for (auto file = files.cbegin(); file != files.cend(); ++file)
+            QCOMPARE(readAll(QDir(traceDir).filePath(file.key())), file.value().join('\n') + '\n');
+    }
+
+    void appendAfterCutOffLine_data()
+    {
+        QTest::addColumn<int>("complete");
+        QTest::addColumn<QByteArray>("cut");
+        const QByteArray line = Trace::formatLine(record(utc(5, 30)));
+        QTest::newRow("cut in a record") << 2 << line.left(line.size() / 2);
+        QTest::newRow("cut before the brace") << 2 << line.left(line.size() - 1);
+        QTest::newRow("one byte") << 2 << QByteArray("{");
+        QTest::newRow("zeros") << 1 << QByteArray(40, '\0');
+        QTest::newRow("only a cut line") << 0 << line.left(60);
+        // The append after a cut was cut as well.
+        QTest::newRow("cut twice") << 1 << line.left(50) + '\n' + line.left(70);
+    }
+
+    void appendAfterCutOffLine()
+    {
+        QFETCH(int, complete);
+        QFETCH(QByteArray, cut);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        TraceJournal journal(dir.path());
+        const QString path = dir.filePath(fileName(5));
+        QByteArray before;
+        for (int i = 0; i < complete; ++i) {
+            TraceRecord record = SampleRecords::record(utc(5, i));
+            QVERIFY(journal.append(record));
+            before += Trace::formatLine(record) + '\n';
+        }
+        QVERIFY(write(path, cut, QIODevice::Append));
+
+        TraceRecord next = record(utc(5, 40));
+        QVERIFY(journal.append(next));
+        QCOMPARE(next.seq, complete + 1);
+        const QList<QByteArray> lines = before.split('\n');
+        QCOMPARE(next.prev, complete == 0 ? Trace::firstPrev : Trace::sha256Hex(lines.at(complete - 1)));
+        TraceRecord after = record(utc(5, 41));
+        QVERIFY(journal.append(after));
+        QCOMPARE(after.seq, complete + 2);
+        QCOMPARE(readAll(path),
+            before + cut + '\n' + Trace::formatLine(next) + '\n' + Trace::formatLine(after) + '\n');
+    }
+
+    void appendAfterRecordWithoutLineEnd()
+    {
+        // Power lost between a record's closing brace and its line end.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        TraceJournal journal(dir.path());
+        const QString path = dir.filePath(fileName(5));
+        TraceRecord first = record(utc(5, 0)), second = record(utc(5, 1));
+        QVERIFY(journal.append(first));
+        QVERIFY(journal.append(second));
+        const QByteArray before = readAll(path);
+        QVERIFY(QFile::resize(path, before.size() - 1));
+
+        TraceRecord next = record(utc(5, 2));
+        QVERIFY(journal.append(next));
+        QCOMPARE(next.seq, 3);
+        QCOMPARE(next.prev, Trace::sha256Hex(Trace::formatLine(second)));
+        QCOMPARE(readAll(path), before + Trace::formatLine(next) + '\n');
+    }
+
+    void appendRefused_data()
+    {
+        QTest::addColumn<QString>("blocker"); // a regular file in the way
+        QTest::addColumn<QString>("traceDir");
+        QTest::addColumn<QString>("time");
+        QTest::newRow("trace is a file") << "trace"
+                                         << "trace" << utc(5);
+        QTest::newRow("parent is a file") << "station"
+                                          << "station/trace" << utc(5);
+        QTest::newRow("time not a date") << QString() << "trace"
+                                         << "yesterday";
+    }
+
+    void appendRefused()
+    {
+        QFETCH(QString, blocker);
+        QFETCH(QString, traceDir);
+        QFETCH(QString, time);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray blockerContent = "not a directory\n";
+        if (!blocker.isEmpty())
+            QVERIFY(write(dir.filePath(blocker), blockerContent));
+
+        TraceJournal journal(dir.filePath(traceDir));
+        TraceRecord record = SampleRecords::record(time);
+        QVERIFY(!journal.append(record));
+        QVERIFY(!journal.cpuIdWrittenAt(*record.cpuId));
+        const QStringList left
+            = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QCOMPARE(left, blocker.isEmpty() ? QStringList() : QStringList { blocker });
+        if (!blocker.isEmpty())
+            QCOMPARE(readAll(dir.filePath(blocker)), blockerContent);
+    }
+
+    void lineRoundTrip_data()
+    {
+        QTest::addColumn<TraceRecord>("record");
+        TraceRecord full = record(utc(5), QStringLiteral("middle"));
+        full.seq = 9007199254740992; // the largest whole number a JSON double keeps exactly
+        full.board = QStringLiteral("Loader");
+        full.keyIndex = 255;
+        full.dataSize = 65535;
+        full.dataSha256 = Trace::sha256Hex("data");
+        full.exitCode = -11;
+        full.durationMs = 0;
+        full.prev = Trace::sha256Hex("previous line");
+        QTest::newRow("every field") << full;
+
+        TraceRecord nulls = record(utc(5), QStringLiteral("high"), std::nullopt);
+        nulls.seq = 1;
+        nulls.keyFingerprint.reset();
+        nulls.pluginSha256.clear();
+        nulls.prev = Trace::firstPrev;
+        QTest::newRow("null fields") << nulls;
+
+        TraceRecord text = nulls;
+        text.cpuId = QString();
+        text.station = QStringLiteral("工位 \"三\" C:\\keys\\ \\\" \t/");
+        text.plugin = QStringLiteral("加密插件.dll");
+        QTest::newRow("text to escape, empty cpu id") << text;
+    }
+
+    void lineRoundTrip()
+    {
+        QFETCH(TraceRecord, record);
+        const QByteArray line = Trace::formatLine(record);
+        QVERIFY(!line.contains('\n'));
+        const ParsedTraceLine parsed = Trace::parseLine(line);
+        QVERIFY2(parsed.record, qPrintable(parsed.problem));
+        const TraceRecord &read = *parsed.record;
+        QCOMPARE(read.seq, record.seq);
+        QCOMPARE(read.time, record.time);
+        QCOMPARE(read.station, record.station);
+        QCOMPARE(read.tool, record.tool);
+        QCOMPARE(read.plugin, record.plugin);
+        QCOMPARE(read.pluginSha256, record.pluginSha256);
+        QCOMPARE(read.level, record.level);
+        QCOMPARE(read.board, record.board);
+        QCOMPARE(read.cpuId, record.cpuId);
+        QCOMPARE(read.keyFingerprint, record.keyFingerprint);
+        QCOMPARE(read.keyIndex, record.keyIndex);
+        QCOMPARE(read.dataSize, record.dataSize);
+        QCOMPARE(read.dataSha256, record.dataSha256);
+        QCOMPARE(read.exitCode, record.exitCode);
+        QCOMPARE(read.durationMs, record.durationMs);
+        QCOMPARE(read.prev, record.prev);
+        QCOMPARE(Trace::formatLine(read), line);
+    }
+
+    void cpuIdWrittenAt_data()
+    {
+        QTest::addColumn<QString>("cpuId");
+        QTest::addColumn<QString>("time"); // empty: not written
+        QTest::newRow("first of two days") << "aa01" << utc(5, 0);
+        QTest::newRow("after a failed one") << "cc03" << utc(6, 7);
+        QTest::newRow("station names another id") << "ab07" << utc(6, 9);
+        QTest::newRow("middle") << "bb02" << QString();
+        QTest::newRow("high") << "dd04" << QString();
+        QTest::newRow("empty id") << "" << QString();
+        QTest::newRow("station says basic") << "ee05" << QString();
+        QTest::newRow("id in a station") << "0bad" << QString();
+        QTest::newRow("station says exit code 0") << "ff06" << QString();
+        QTest::newRow("cut-off line") << "9907" << QString();
+        QTest::newRow("not a trace file") << "1234" << QString();
+    }
+
+    void cpuIdWrittenAt()
+    {
+        QFETCH(QString, cpuId);
+        QFETCH(QString, time);
+        QCOMPARE(written->cpuIdWrittenAt(cpuId).value_or(QString()), time);
+    }
+
+    void appendKeepsIndexInStep()
+    {
+        TraceRecord middle = record(utc(6, 20), QStringLiteral("middle"), QStringLiteral("5501"));
+        TraceRecord failed = record(utc(6, 21), QStringLiteral("basic"), QStringLiteral("5502"), -3);
+        TraceRecord basic = record(utc(6, 22), QStringLiteral("basic"), QStringLiteral("ee05"));
+        QVERIFY(written->append(middle) && written->append(failed) && written->append(basic));
+        QVERIFY(!written->cpuIdWrittenAt(QStringLiteral("5501")));
+        QVERIFY(!written->cpuIdWrittenAt(QStringLiteral("5502")));
+        QCOMPARE(written->cpuIdWrittenAt(QStringLiteral("ee05")), basic.time);
+        // Appended after the cut-off line, chained to the record before it.
+        QCOMPARE(middle.seq, 6);
+    }
+};
+
+QTEST_GUILESS_MAIN(TraceJournalTest)
+#include "tst_tracejournal.moc"

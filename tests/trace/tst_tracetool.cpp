@@ -1,0 +1,330 @@
+#include "samplerecords.h"
+#include "tracejournal.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace SampleRecords;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QStringList errors; // stderr's lines
+};
+
+// Runs korvane-trace, in the given working directory so that file names can be relative.
+Run runTool(const QStringList &arguments, const QString &workingDirectory,
+    const QString &program = QStringLiteral(KORVANE_TRACE_TOOL))
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory);
+    // Text mode: Windows' line ends arrive as '\n'.
+    process.start(program, arguments, QIODevice::ReadOnly | QIODevice::Text);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.errors
+        = QString::fromUtf8(process.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+// Appends the records through the journal, as Korvane does; returns their lines.
+QList<QByteArray> journalRecords(const QString &directory, const QList<TraceRecord> &records)
+{
+    TraceJournal journal(directory);
+    QList<QByteArray> lines;
+    for (TraceRecord record : records) {
+        if (!journal.append(record))
+            return {};
+        lines.append(Trace::formatLine(record));
+    }
+    return lines;
+}
+
+QByteArray joined(const QList<QByteArray> &lines)
+{
+    return lines.join('\n') + '\n';
+}
+
+} // namespace
+
+class TraceToolTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    // Six records of one day, as the journal wrote them.
+    QList<QByteArray> lines;
+    QString file;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QList<TraceRecord> records;
+        for (int i = 0; i < 6; ++i)
+            records.append(record(utc(5, i)));
+        lines = journalRecords(dir.path(), records);
+        QCOMPARE(lines.size(), 6);
+        file = fileName(5);
+    }
+
+    void verifyAcceptsJournalFiles()
+    {
+        QVERIFY(write(dir.filePath(QStringLiteral("empty.jsonl")), QByteArray()));
+        const Run run = runTool({ "verify", file, "empty.jsonl" }, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, file.toUtf8() + ": 6 records verified\nempty.jsonl: 0 records verified\n");
+        QCOMPARE(run.errors, QStringList());
+    }
+
+    void verifyFindsBrokenLine_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("content");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("why");
+
+        const auto with = [this](int index, const QByteArray &line) {
+            QList<QByteArray> changed = lines;
+            changed[index] = line;
+            return changed;
+        };
+        QList<QByteArray> removed = lines;
+        removed.removeAt(2);
+        QTest::newRow("removed record") << removed << 3 << "seq 4 where 3 was expected";
+        QTest::newRow("first record removed") << lines.mid(1) << 1 << "seq 2 where 1 was expected";
+        QTest::newRow("edited record") << with(2, QByteArray(lines[2]).replace("Bench 1", "Bench 2")) << 4
+                                       << "prev does not match line 3";
+        QList<QByteArray> swapped = lines;
+        swapped.swapItemsAt(2, 3);
+        QTest::newRow("records swapped") << swapped << 3 << "seq 4 where 3 was expected";
+        QTest::newRow("cut in the middle") << with(2, lines[2].left(100)) << 3 << "not JSON";
+        QTest::newRow("not JSON") << with(2, "seq 3 was here") << 3 << "not JSON";
+        QTest::newRow("key missing") << with(2, QByteArray(lines[2]).replace(",\"board\":\"Maskrom\"", ""))
+                                     << 3 << "key \"board\" missing";
+        const QByteArray reordered = QByteArray(lines[2])
+                                         .replace(",\"station\":\"Bench 1\"", "")
+                                         .replace(",\"plugin\":", ",\"station\":\"Bench 1\",\"plugin\":");
+        QTest::newRow("keys reordered") << with(2, reordered) << 3 << "keys out of order";
+        const QByteArray notFirst
+            = QByteArray(lines[0]).replace(Trace::firstPrev.toLatin1(), Trace::sha256Hex("x").toLatin1());
+        QTest::newRow("first prev not zeros")
+            << with(0, notFirst) << 1 << "prev of the first record is not 64 zeros";
+    }
+
+    void verifyFindsBrokenLine()
+    {
+        QFETCH(QList<QByteArray>, content);
+        QFETCH(int, line);
+        QFETCH(QString, why);
+        QVERIFY(write(dir.filePath(QStringLiteral("broken.jsonl")), joined(content)));
+        const Run run = runTool({ "verify", "broken.jsonl" }, dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.errors.size(), 1);
+        QVERIFY2(run.errors[0].startsWith(QStringLiteral("broken.jsonl:%1: %2").arg(line).arg(why)),
+            qPrintable(run.errors[0]));
+    }
+
+    void verifyPassesOverPowerLoss_data()
+    {
+        QTest::addColumn<QByteArray>("cut");
+        QTest::addColumn<int>("appendedAfter");
+        QTest::addColumn<QList<int>>("cutLines");
+        QTest::newRow("cut last line") << lines[0].left(70) << 0 << QList<int> { 4 };
+        QTest::newRow("records after the cut") << lines[0].left(70) << 2 << QList<int> { 4 };
+        QTest::newRow("zeros") << QByteArray(30, '\0') << 2 << QList<int> { 4 };
+        QTest::newRow("cut twice") << lines[0].left(70) + '\n' + lines[0].left(9) << 1 << QList<int> { 4, 5 };
+    }
+
+    void verifyPassesOverPowerLoss()
+    {
+        QFETCH(QByteArray, cut);
+        QFETCH(int, appendedAfter);
+        QFETCH(QList<int>, cutLines);
+        QTemporaryDir lossDir;
+        QVERIFY(lossDir.isValid());
+        QList<TraceRecord> records;
+        for (int i = 0; i < 3; ++i)
+            records.append(record(utc(5, i)));
+        QCOMPARE(journalRecords(lossDir.path(), records).size(), 3);
+        QVERIFY(write(lossDir.filePath(file), cut, QIODevice::Append));
+        records.clear();
+        for (int i = 0; i < appendedAfter; ++i)
+            records.append(record(utc(5, 10 + i)));
+        QCOMPARE(journalRecords(lossDir.path(), records).size(), appendedAfter);
+
+        const Run run = runTool({ "verify", file }, lossDir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(
+            run.out, QStringLiteral("%1: %2 records verified\n").arg(file).arg(3 + appendedAfter).toUtf8());
+        QStringList notes;
+        for (const int line : cutLines)
+            notes << QStringLiteral("%1:%2: cut-off line passed over").arg(file).arg(line);
+        QCOMPARE(run.errors, notes);
+    }
+
+    void verifyStopsAtUnreadableFile()
+    {
+        const Run run = runTool({ "verify", file, "missing.jsonl", file }, dir.path());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out, file.toUtf8() + ": 6 records verified\n");
+        QCOMPARE(run.errors, QStringList { "missing.jsonl: cannot be read" });
+    }
+
+    void find_data()
+    {
+        QTest::addColumn<QString>("cpuId");
+        QTest::addColumn<QList<int>>("found"); // indexes into the records below
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("upper case") << "AB12CD" << QList<int> { 0, 2, 4 } << 0;
+        QTest::newRow("lower case") << "ab12cd" << QList<int> { 0, 2, 4 } << 0;
+        QTest::newRow("only in a station") << "ee55" << QList<int>() << 1;
+        QTest::newRow("part of an id") << "ab12" << QList<int>() << 1;
+        QTest::newRow("none") << "0000" << QList<int>() << 1;
+    }
+
+    void find()
+    {
+        QFETCH(QString, cpuId);
+        QFETCH(QList<int>, found);
+        QFETCH(int, exitCode);
+        QTemporaryDir findDir;
+        QVERIFY(findDir.isValid());
+        // Two days, written out of order: the older file comes first all the same.
+        QList<TraceRecord> records = { record(utc(5, 0), "basic", QStringLiteral("ab12cd"), -2),
+            record(utc(6, 1), "basic", QStringLiteral("77")),
+            record(utc(6, 2), "middle", QStringLiteral("ab12cd")), record(utc(5, 3), "basic", std::nullopt),
+            record(utc(6, 4), "basic", QStringLiteral("ab12cd")) };
+        records[1].station = QStringLiteral("工位 ee55");
+        QList<QByteArray> stored;
+        for (const TraceRecord &record : records)
+            stored.append(journalRecords(findDir.path(), { record }).value(0));
+        // Neither a cut-off line nor another file is a record.
+        QVERIFY(write(findDir.filePath(fileName(6)), stored[4].chopped(10), QIODevice::Append));
+        QVERIFY(write(findDir.filePath(QStringLiteral("notes.jsonl")), joined(stored)));
+
+        QByteArray expected;
+        for (const int index : found)
+            expected += stored[index] + '\n';
+        const Run run = runTool({ "find", cpuId, findDir.path() }, dir.path());
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out, expected);
+        QCOMPARE(run.errors, QStringList());
+    }
+
+    void findInTheDirectoryBesideTheProgram()
+    {
+        // A copy of the program, with a trace directory beside it.
+        QTemporaryDir programDir;
+        QVERIFY(programDir.isValid());
+        const QFileInfo original(QStringLiteral(KORVANE_TRACE_TOOL));
+        const QString copy = programDir.filePath(original.fileName());
+        QVERIFY(QFile::copy(original.filePath(), copy));
+        const QList<QByteArray> stored = journalRecords(programDir.filePath(QStringLiteral("trace")),
+            { record(utc(5, 0), "basic", QStringLiteral("c0ffee")) });
+        QCOMPARE(stored.size(), 1);
+        // Started in the original's directory, where Windows finds the Qt libraries.
+        const Run found = runTool({ "find", "C0FFEE" }, original.absolutePath(), copy);
+        QCOMPARE(found.exitCode, 0);
+        QCOMPARE(found.out, joined(stored));
+    }
+
+    void summary()
+    {
+        QTemporaryDir summaryDir;
+        QVERIFY(summaryDir.isValid());
+        const struct
+        {
+            int day;
+            const char *level;
+            qint32 exitCode;
+        } actions[] = { { 6, "middle", -6 }, { 5, "high", 0 }, { 5, "basic", 0 }, { 5, "basic", -2 },
+            { 5, "basic", 0 }, { 6, "basic", 0 }, { 5, "high", -7 }, { 6, "high", 0 } };
+        int second = 0;
+        for (const auto &action : actions) {
+            const TraceRecord written = record(
+                utc(action.day, second++), QLatin1String(action.level), std::nullopt, action.exitCode);
+            QCOMPARE(journalRecords(summaryDir.path(), { written }).size(), 1);
+        }
+        // Not a record: passed over.
+        QVERIFY(write(summaryDir.filePath(fileName(5)), "{\"seq\":9,", QIODevice::Append));
+
+        const auto day = [](int day) { return Trace::dateOfFileName(fileName(day)).toString(Qt::ISODate); };
+        const Run run = runTool({ "summary", summaryDir.path() }, dir.path());
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(run.out).split(QLatin1Char('\n')),
+            QStringList({ "day\tlevel\tpassed\tfailed", day(5) + "\tbasic\t2\t1", day(5) + "\thigh\t1\t1",
+                day(6) + "\tbasic\t1\t0", day(6) + "\tmiddle\t0\t1", day(6) + "\thigh\t1\t0", "" }));
+        QCOMPARE(run.errors, QStringList());
+
+        QTemporaryDir emptyDir;
+        QVERIFY(emptyDir.isValid());
+        const Run empty = runTool({ "summary", emptyDir.path() }, dir.path());
+        QCOMPARE(empty.exitCode, 0);
+        QCOMPARE(empty.out, QByteArray("day\tlevel\tpassed\tfailed\n"));
+    }
+
+    void missingDirectory_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("find") << QStringList { "find", "ab12", "no-such-dir" };
+        QTest::newRow("summary") << QStringList { "summary", "no-such-dir" };
+        QTest::newRow("summary of a file") << QStringList { "summary", "empty.jsonl" };
+    }
+
+    void missingDirectory()
+    {
+        QFETCH(QStringList, arguments);
+        QVERIFY(write(dir.filePath(QStringLiteral("empty.jsonl")), QByteArray()));
+        const Run run = runTool(arguments, dir.path());
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.out, QByteArray());
+        QCOMPARE(run.errors, QStringList { arguments.constLast() + ": no such directory" });
+    }
+
+    void wrongUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no command") << QStringList();
+        QTest::newRow("unknown command") << QStringList { "check", "x.jsonl" };
+        QTest::newRow("unknown option") << QStringList { "--all", "summary" };
+        QTest::newRow("verify without files") << QStringList { "verify" };
+        QTest::newRow("find without id") << QStringList { "find" };
+        QTest::newRow("find with more") << QStringList { "find", "ab", ".", "." };
+        QTest::newRow("summary with more") << QStringList { "summary", ".", "." };
+    }
+
+    void wrongUsage()
+    {
+        QFETCH(QStringList, arguments);
+        const Run run = runTool(arguments, dir.path());
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.out, QByteArray());
+        QVERIFY2(run.errors.size() >= 2 && run.errors[1].startsWith(QStringLiteral("Usage: ")),
+            qPrintable(run.errors.join(QLatin1Char('\n'))));
+    }
+
+    void help()
+    {
+        const Run help = runTool({ "--help" }, dir.path());
+        QCOMPARE(help.exitCode, 0);
+        for (const char *text :
+            { "Usage: ", "\n  verify FILE...", "\n  find CPUID [DIR]", "\n  summary [DIR]", "Exit status" })
+            QVERIFY2(help.out.contains(text), text);
+        const Run version = runTool({ "--version" }, dir.path());
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY2(version.out.startsWith("korvane-trace "), version.out.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TraceToolTest)
+#include "tst_tracetool.moc"

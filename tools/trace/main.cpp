@@ -1,0 +1,97 @@
+// korvane-trace: checks the chain of the bench's trace files, and reads them: the records
+// of one board, and the passed and failed actions of each day.
+
+#include "tracecommands.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace TraceCommands;
+
+namespace {
+
+QString commandsHelp(const QString &defaultDirectory)
+{
+    return QStringLiteral(
+        "\n"
+        "Commands:\n"
+        "  verify FILE...    Checks each trace file: every line a record, \"seq\" counting\n"
+        "                    from 1 and each \"prev\" the SHA-256 of the record line before\n"
+        "                    it. Prints \"FILE: N records verified\" per file; at the first\n"
+        "                    bad line prints \"FILE:LINE: why\" to stderr and stops. A line\n"
+        "                    cut off by a power loss is passed over with a note to stderr.\n"
+        "                    Exit status: 0 every file verified; 1 a bad line, or a file\n"
+        "                    that cannot be read.\n"
+        "  find CPUID [DIR]  Prints the records of one CPU id (any case) as they are\n"
+        "                    stored, oldest first.\n"
+        "                    Exit status: 0 found; 1 none found; 2 no such DIR.\n"
+        "  summary [DIR]     Counts the records of each day and level, passed meaning\n"
+        "                    exit_code 0: tab-separated lines under the header\n"
+        "                    \"day level passed failed\".\n"
+        "                    Exit status: 0; 2 no such DIR.\n"
+        "\n"
+        "DIR is a trace directory, by default the one beside this program:\n"
+        "  %1\n"
+        "A wrong command line exits with status 2.\n")
+        .arg(defaultDirectory);
+}
+
+int usageError(const QCommandLineParser &parser, const QString &reason)
+{
+    // The help's first line is the short usage.
+    printError(QStringLiteral("korvane-trace: %1\n%2\nSee korvane-trace --help.")
+                   .arg(reason, parser.helpText().section(QLatin1Char('\n'), 0, 0)));
+    return ExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvane-trace"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Checks and reads Korvane's trace files."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("command"),
+        QStringLiteral("verify, find or summary (see below)."), QStringLiteral("<command>"));
+    parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The command's arguments."),
+        QStringLiteral("[<arguments>...]"));
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser, parser.errorText());
+
+    const QString defaultDirectory = QCoreApplication::applicationDirPath() + QStringLiteral("/trace");
+    // Printed here rather than by the parser, which may show a message box on Windows.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(parser.helpText() + commandsHelp(defaultDirectory)), stdout);
+        return ExitOk;
+    }
+    if (parser.isSet(versionOption)) {
+        std::fputs(
+            qPrintable(QStringLiteral("korvane-trace %1\n").arg(QCoreApplication::applicationVersion())),
+            stdout);
+        return ExitOk;
+    }
+
+    const QStringList arguments = parser.positionalArguments();
+    const QString command = arguments.value(0);
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("verify") && !rest.isEmpty())
+        return verify(rest);
+    if (command == QLatin1String("find") && (rest.size() == 1 || rest.size() == 2))
+        return find(rest.constFirst(), rest.value(1, defaultDirectory));
+    if (command == QLatin1String("summary") && rest.size() <= 1)
+        return summary(rest.value(0, defaultDirectory));
+
+    if (command.isEmpty())
+        return usageError(parser, QStringLiteral("no command given"));
+    if (command != QLatin1String("verify") && command != QLatin1String("find")
+        && command != QLatin1String("summary"))
+        return usageError(parser, QStringLiteral("unknown command \"%1\"").arg(command));
+    return usageError(parser, QStringLiteral("wrong arguments for %1").arg(command));
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The commands of korvane-trace. Each prints its results to stdout, its complaints to
+// stderr, and returns the program's exit status.
+namespace TraceCommands {
+
+enum ExitStatus {
+    ExitOk = 0,
+    ExitFailed = 1, // a bad line or a file that cannot be read; for find, nothing found
+    ExitUsage = 2, // a wrong command line, or no such directory
+};
+
+int verify(const QStringList &files);
+int find(const QString &cpuId, const QString &directory);
+int summary(const QString &directory);
+
+void printError(const QString &text);
+
+} // namespace TraceCommands

@@ -1,0 +1,86 @@
+#include "traceverifier.h"
+
+#include "tracerecord.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+namespace {
+
+bool isJson(QByteArrayView line)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(line.toByteArray(), &error);
+    return error.error == QJsonParseError::NoError;
+}
+
+// Where the chain stands after the last record.
+struct ChainEnd
+{
+    qint64 seq = 0;
+    QString prev = Trace::firstPrev;
+    qsizetype line = 0;
+
+    bool continuedBy(const TraceRecord &record) const { return record.seq == seq + 1 && record.prev == prev; }
+};
+
+} // namespace
+
+QList<QByteArrayView> traceLines(QByteArrayView content)
+{
+    QList<QByteArrayView> lines;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        lines.append(content.sliced(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+TraceVerification verifyTrace(QByteArrayView content)
+{
+    TraceVerification result;
+    const auto fail = [&result](qsizetype index, const QString &problem) {
+        result.badLine = index + 1;
+        result.problem = problem;
+        return result;
+    };
+    const QList<QByteArrayView> lines = traceLines(content);
+    ChainEnd end;
+    qsizetype i = 0;
+    while (i < lines.size()) {
+        const ParsedTraceLine parsed = Trace::parseLine(lines[i]);
+        if (!parsed.record) {
+            // Lines cut off by power losses (one after another when the append after a cut
+            // was cut too): the file ends there, or the next record chains past them.
+            qsizetype next = i;
+            while (next < lines.size() && !isJson(lines[next]))
+                ++next;
+            if (next == i)
+                return fail(i, parsed.problem);
+            if (next < lines.size()) {
+                const ParsedTraceLine after = Trace::parseLine(lines[next]);
+                if (!after.record || !end.continuedBy(*after.record))
+                    return fail(i, parsed.problem);
+            }
+            for (; i < next; ++i)
+                result.cutOffLines.append(i + 1);
+            continue;
+        }
+        const TraceRecord &record = *parsed.record;
+        if (record.seq != end.seq + 1)
+            return fail(i, QStringLiteral("seq %1 where %2 was expected").arg(record.seq).arg(end.seq + 1));
+        if (record.prev != end.prev) {
+            return fail(i,
+                end.line == 0 ? QStringLiteral("prev of the first record is not 64 zeros")
+                              : QStringLiteral("prev does not match line %1").arg(end.line));
+        }
+        end = { record.seq, Trace::sha256Hex(lines[i]), i + 1 };
+        ++result.records;
+        ++i;
+    }
+    return result;
+}

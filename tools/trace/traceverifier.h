@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+// What checking one trace file's content found.
+struct TraceVerification
+{
+    qint64 records = 0;
+    // Lines cut off by a power loss, passed over (numbered from 1).
+    QList<qsizetype> cutOffLines;
+    // The first line that breaks the file, 0 when none does.
+    qsizetype badLine = 0;
+    QString problem;
+};
+
+// Checks every line of a trace file: each is a record, "seq" counts up from 1 and each
+// "prev" is the SHA-256 of the record line before it. Stops at the first bad line.
+TraceVerification verifyTrace(QByteArrayView content);
+
+// The lines of a file's content, without their line ends.
+QList<QByteArrayView> traceLines(QByteArrayView content);
