@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build-benchmarks}
-benchmarks=(bench_startup bench_responsiveness bench_actionoverhead bench_logfile bench_trace)
+benchmarks=(bench_startup bench_responsiveness bench_actionoverhead bench_logfile bench_trace bench_cli)
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_TESTS=ON > /dev/null
 cmake --build "$build_dir" --target "${benchmarks[@]}"
