@@ -9,6 +9,11 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
 namespace {
 
 const char description[] = R"(Korvane's proof actions without a window, for automated stations.
@@ -28,8 +33,9 @@ Output: each progress line as it happens ("FAIL " before a failure), then
 object per line: {"event":"progress","text":...,"error":...}, then
 {"event":"result","level":...,"exit_code":...,"duration_ms":...}.
 
---loop (station mode): waits for a board, runs the action, waits until no board is
-attached, and starts again, printing "UNITS passed=<n> failed=<n>" after each unit.
+--loop (station mode): prints "WAITING for a board" and waits for one, runs the
+action, prints "UNITS passed=<n> failed=<n>", waits until no board is attached, and
+starts again.
 Ctrl+C or SIGTERM never cuts an action short: the program stops after it and prints
 "TOTAL passed=<n> failed=<n>". Basic in a loop needs "TRACE": true and
 "DUPLICATE_CPUID": "refuse".
@@ -41,6 +47,27 @@ Exit status:
   3         wrong usage
   5         --loop: some units failed
   10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21)";
+
+// The command line as given. QGuiApplication takes out what it reads as its own options,
+// "--plugin PATH" among them, so it never sees more than the program's name.
+QStringList commandLineArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    int count = 0;
+    if (wchar_t **wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments.append(QString::fromWCharArray(wide[i]));
+        LocalFree(wide);
+    }
+#else
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+#endif
+    return arguments;
+}
 
 int usageError(const QString &problem)
 {
@@ -58,7 +85,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 #endif
-    QGuiApplication application(argc, argv);
+    const QStringList arguments = commandLineArguments(argc, argv);
+    int applicationArgc = 1;
+    QGuiApplication application(applicationArgc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("korvane-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
 
@@ -80,7 +109,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("One JSON object per output line."));
     parser.addOptions({ keyOption, dataOption, indexOption, configOption, pluginOption, waitOption, loopOption, jsonOption });
 
-    if (!parser.parse(QCoreApplication::arguments()))
+    if (!parser.parse(arguments))
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         std::printf("%s", qPrintable(parser.helpText()));

@@ -164,7 +164,8 @@ int Station::runOnce()
     QString status = scanDeviceStatus();
     const char *refused = refusal(status);
     if (isDeviceRefusal(refused) && options.waitSeconds) {
-        if (!waitUntil([&] { return !refusal(status = scanDeviceStatus()); }, *options.waitSeconds * 1000)) {
+        const auto boardReady = [&] { return !isDeviceRefusal(refusal(status = scanDeviceStatus())); };
+        if (!waitUntil(boardReady, *options.waitSeconds * 1000)) {
             StationOutput::error(QStringLiteral("no available device!"));
             return ExitStatus::Refused;
         }
@@ -184,6 +185,7 @@ int Station::runLoop()
     while (!stopRequested) {
         QString status;
         const char *refused = nullptr;
+        output.waitingForBoard();
         const bool ready = waitUntil(
             [&] {
                 refused = refusal(status = scanDeviceStatus());

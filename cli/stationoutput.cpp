@@ -54,6 +54,11 @@ void StationOutput::status(const QString &status, int count) const
         printLine(stdout, QStringLiteral("STATUS count=%1 %2").arg(count).arg(status).trimmed().toUtf8());
 }
 
+void StationOutput::waitingForBoard() const
+{
+    printLine(stdout, json ? QByteArrayLiteral("{\"event\":\"waiting\"}") : QByteArrayLiteral("WAITING for a board"));
+}
+
 void StationOutput::units(int passed, int failed, bool final) const
 {
     if (json)

@@ -15,6 +15,8 @@ public:
     void progress(const QString &text, bool error) const;
     void result(const QString &level, qint32 exitCode, qint64 durationMs) const;
     void status(const QString &status, int count) const;
+    // --loop: waiting for the next board, which a fixture may attach from now on.
+    void waitingForBoard() const;
     // --loop: the running count after each unit, and the totals at the end.
     void units(int passed, int failed, bool final) const;
     // Refusals and errors go to standard error, in both forms.

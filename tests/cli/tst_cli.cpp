@@ -1,0 +1,588 @@
+#include "mainwindow.h"
+#include "mainwindowtestaccess.h"
+#include "messageboxobserver.h"
+#include "pluginjournal.h"
+#include "testbench.h"
+#include "testenvironment.h"
+#include "testplugins.h"
+#include "tracerecord.h"
+
+#include "ZVUpgrade_DLL.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
+namespace {
+
+const char *const levelNames[] = { nullptr, "basic", "middle", "high" };
+const char *const basicDone = "read cpuid...|encode cpuid...|write cpuid...|basic action done";
+
+struct Run
+{
+    int status = -1; // -1: crashed or never ended
+    QStringList out, err;
+};
+
+// Lines whatever the platform's line end.
+QStringList linesOf(const QByteArray &bytes)
+{
+    return QString::fromUtf8(bytes).remove('\r').split('\n', Qt::SkipEmptyParts);
+}
+
+// Reads lines into lines until one equals awaited; false when the program ended first.
+bool readUntil(QProcess &process, QStringList &lines, const QString &awaited)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        const bool running = process.state() != QProcess::NotRunning;
+        while (process.canReadLine()) {
+            lines += linesOf(process.readLine());
+            if (lines.constLast() == awaited)
+                return true;
+        }
+        if (!running || clock.hasExpired(30000))
+            return false;
+        process.waitForReadyRead(1000);
+    }
+}
+
+// Under Wine, the build's paths lack a drive, and the program runs from another one.
+QString absolute(const char *path)
+{
+    return QFileInfo(QString::fromUtf8(path)).absoluteFilePath();
+}
+
+QStringList withoutDurations(QStringList lines)
+{
+    return lines.replaceInStrings(QRegularExpression(QStringLiteral(" duration_ms=\\d+$")), QString());
+}
+
+} // namespace
+
+// korvane-cli, each test with a copy in an application directory of its own, as on a station.
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        env = std::make_unique<TestEnvironment>();
+        QVERIFY(env->isValid());
+        bench = std::make_unique<TestBench>(env->benchDirectory());
+        pluginJournal = std::make_unique<PluginJournal>(env->filePath(QStringLiteral("plugin.jsonl")));
+        program = installCopy(QString());
+        QVERIFY(!program.isEmpty());
+        // Files are named relative to a working directory that is not the program's.
+        QVERIFY(QDir(env->applicationDirectory()).mkpath(QStringLiteral("work/runtime")));
+        for (const int size : { 24, 31, 32, 100 })
+            env->writeFile(QStringLiteral("work/%1.bin").arg(size), QByteArray(size, char('a' + size % 26)));
+    }
+    void cleanup()
+    {
+        pluginJournal.reset();
+        bench.reset();
+        env.reset();
+        qunsetenv("KORVANE_TEST_PROOF_LEVEL");
+        qunsetenv("KORVANE_TEST_FAIL_ENCRYPT");
+    }
+
+    void sameAsTheWindow_data();
+    void sameAsTheWindow();
+    void refusedBeforeTheAction_data();
+    void refusedBeforeTheAction();
+    void actionOutcome_data();
+    void actionOutcome();
+    void status();
+    void waitForABoard_data();
+    void waitForABoard();
+    void stationLoop();
+    void concurrentRunsKeepTheChain();
+
+private:
+    QString installCopy(const QString &suffix) const
+    {
+        const QFileInfo built(absolute(KORVANE_CLI));
+        const QString copy = env->filePath(
+            built.completeBaseName() + suffix + (built.suffix().isEmpty() ? "" : "." + built.suffix()));
+        return QFile::copy(built.filePath(), copy) ? copy : QString();
+    }
+    void writeConfig(QJsonObject config = {}, bool withPlugin = true) const
+    {
+        if (withPlugin)
+            config.insert(QStringLiteral("DLL"), absolute(TestPlugins::recordingPlugin));
+        env->writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
+    }
+    void prepare(QProcess &process, const QString &executable, const QStringList &arguments) const
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString work = env->filePath(QStringLiteral("work"));
+#ifdef Q_OS_UNIX
+        // A private runtime directory keeps Qt's warning about a missing one off stderr.
+        QFile::setPermissions(work + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work + "/runtime");
+#else
+        // The copy finds Qt, the device library and the platform plug-in in the build's folder.
+        const QString bin = QDir::toNativeSeparators(QFileInfo(absolute(KORVANE_CLI)).absolutePath());
+        environment.insert(QStringLiteral("PATH"), bin + ';' + environment.value(QStringLiteral("PATH")));
+        environment.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
+#endif
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(work);
+        process.setProgram(executable);
+        process.setArguments(arguments);
+    }
+    std::unique_ptr<QProcess> start(const QStringList &arguments) const
+    {
+        auto process = std::make_unique<QProcess>();
+        prepare(*process, program, arguments);
+        process->start(QIODevice::ReadOnly | QIODevice::Text);
+        return process;
+    }
+    static Run finish(QProcess &process, const QStringList &out = {})
+    {
+        Run run;
+        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+            run.status = process.exitCode();
+        run.out = out + linesOf(process.readAllStandardOutput());
+        run.err = linesOf(process.readAllStandardError());
+        return run;
+    }
+    Run run(const QStringList &arguments) const
+    {
+        return finish(*start(arguments));
+    }
+    int zvsim(const QStringList &arguments) const
+    {
+        QProcess process;
+        prepare(process, absolute(KORVANE_ZVSIM), arguments);
+        process.start();
+        return process.waitForFinished(30000) ? process.exitCode() : -1;
+    }
+    int scans() const
+    {
+        return bench->journalCalls(QStringLiteral("ZV_ScanDeviceW")).size();
+    }
+    // What actions did to boards and asked of the plug-in; set-up, scans and the plug-in's
+    // load differ by design between the window and a process of its own.
+    QStringList callsSince(qsizetype journalStart) const
+    {
+        QStringList calls;
+        for (const QJsonObject &entry : bench->journal().mid(journalStart)) {
+            const QString call = entry["call"].toString();
+            if (call.startsWith("ZV_Read") || call.startsWith("ZV_Write"))
+                calls << call + QJsonDocument(entry["args"].toObject()).toJson(QJsonDocument::Compact)
+                        + QString::number(entry["result"].toInteger());
+        }
+        for (const PluginJournalEntry &entry : pluginJournal->entries()) {
+            if (entry.call != "getProofLevel")
+                calls << QStringLiteral("%1 %2 %3 %4 %5")
+                             .arg(entry.call, entry.name, QString::number(entry.size), entry.data.toHex())
+                             .arg(entry.result);
+        }
+        return calls;
+    }
+    // Every record of the trace, or none when a line does not parse or breaks the chain.
+    QList<TraceRecord> traceRecords() const
+    {
+        QList<TraceRecord> records;
+        for (const QString &path : Trace::filesIn(env->filePath(QStringLiteral("trace")))) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return {};
+            QString prev = Trace::firstPrev;
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const ParsedTraceLine parsed = Trace::parseLine(line);
+                if (line.isEmpty())
+                    continue;
+                if (!parsed.record || parsed.record->prev != prev || parsed.record->seq != records.size() + 1)
+                    return {};
+                records << *parsed.record;
+                prev = Trace::sha256Hex(line);
+            }
+        }
+        return records;
+    }
+    // The log's lines without their times.
+    QStringList logLines() const
+    {
+        QFile file(env->filePath("log/App" + QDate::currentDate().toString(Qt::ISODate) + ".log"));
+        QStringList lines = linesOf(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+        return lines.replaceInStrings(QRegularExpression(QStringLiteral("^[^]]*\\] ")), QString());
+    }
+
+    std::unique_ptr<TestEnvironment> env;
+    std::unique_ptr<TestBench> bench;
+    std::unique_ptr<PluginJournal> pluginJournal;
+    QString program;
+};
+
+void TestCli::sameAsTheWindow_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("fileSize");
+    QTest::addColumn<int>("keyIndex");
+    QTest::addColumn<QString>("failingCall");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("basic with a key") << 1 << 32 << 0 << "" << 0;
+    QTest::newRow("middle") << 2 << 100 << 0 << "" << 0;
+    QTest::newRow("high, index 2") << 3 << 24 << 2 << "" << 0;
+    QTest::newRow("high, failing write") << 3 << 32 << 3 << "ZV_WriteProofKey" << -7;
+}
+
+void TestCli::sameAsTheWindow()
+{
+    QFETCH(int, level);
+    QFETCH(int, fileSize);
+    QFETCH(int, keyIndex);
+    QFETCH(QString, failingCall);
+    QFETCH(int, exitCode);
+    const MessageHandlerGuard handlerGuard; // "LOG" installs the log file's handler
+    bench->attach(QStringLiteral("b1"));
+    if (!failingCall.isEmpty())
+        bench->failCall(QStringLiteral("b1"), failingCall);
+    writeConfig({ { "LOG", true }, { "TRACE", true }, { "STATION", "line 3 \"east\" 工位" },
+        { "APP_VERSION", "1.0.0" } });
+    const QString file = QStringLiteral("%1.bin").arg(fileSize);
+    const char *const fileEdits[] = { nullptr, "basicKeyEdit", "middlePlainEdit", "highKeyEdit" };
+
+    auto observer = std::make_unique<MessageBoxObserver>();
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    window->findChild<QLineEdit *>(fileEdits[level])->setText(env->filePath("work/" + file));
+    window->findChild<QSpinBox *>("highKeySpin")->setValue(keyIndex);
+    QVERIFY(pluginJournal->clear());
+    qsizetype journalStart = bench->journal().size();
+    window->findChild<QPushButton *>(levelNames[level] + QStringLiteral("RunButton"))->click();
+    QVERIFY(observer->waitForMessageBoxes(1));
+    QCOMPARE(observer->messageBoxes().constFirst().text,
+        exitCode == 0 ? QStringLiteral("Action ok.") : QStringLiteral("Action failed,err=%1!").arg(exitCode));
+    QTRY_VERIFY(window->close());
+    window.reset();
+    const QStringList windowCalls = callsSince(journalStart);
+    const char *const writeCalls[]
+        = { nullptr, "ZV_WriteVendorRpmbData", "ZV_WriteProofData", "ZV_WriteProofKey" };
+    QVERIFY(windowCalls.filter(writeCalls[level]).size() == 1);
+
+    QVERIFY(pluginJournal->clear());
+    journalStart = bench->journal().size();
+    QStringList arguments { levelNames[level], level == 2 ? "--data" : "--key", file };
+    if (level == 3)
+        arguments << "--index" << QString::number(keyIndex);
+    const Run cli = run(arguments);
+    QCOMPARE(cli.status, exitCode == 0 ? 0 : 10 - exitCode);
+    QCOMPARE(cli.err, QStringList());
+    QCOMPARE(callsSince(journalStart), windowCalls);
+
+    // The same record apart from its place in the chain and its times.
+    QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), 2);
+    for (TraceRecord &record : records) {
+        QCOMPARE(record.exitCode, exitCode);
+        record.seq = record.durationMs = 0;
+        record.time = record.prev = QString();
+    }
+    QCOMPARE(Trace::formatLine(records.at(1)), Trace::formatLine(records.at(0)));
+    // The same log lines from the level's "in" to its "out".
+    const QStringList log = logLines();
+    const QString in = levelNames[level] + QStringLiteral(" action in"),
+                  out = levelNames[level] + QStringLiteral(" action out");
+    const qsizetype windowIn = log.indexOf(in), windowOut = log.indexOf(out),
+                    cliIn = log.indexOf(in, windowOut);
+    QVERIFY(windowIn >= 0 && windowOut > windowIn && cliIn > windowOut);
+    QCOMPARE(
+        log.mid(cliIn, log.indexOf(out, cliIn) + 1 - cliIn), log.mid(windowIn, windowOut + 1 - windowIn));
+}
+
+void TestCli::refusedBeforeTheAction_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("withPlugin");
+    QTest::addColumn<int>("proofLevel");
+    QTest::addColumn<int>("board"); // 0: none
+    QTest::addColumn<QString>("error"); // stderr's first line
+    QTest::addColumn<int>("status");
+    const auto row = [](const char *name, const QStringList &arguments, bool withPlugin, int proofLevel,
+                         int board, const QString &error) {
+        QTest::newRow(name) << arguments << withPlugin << proofLevel << board << error << 2;
+    };
+    // Each check with every later one failing too: the first wins.
+    const QStringList shortKey { "basic", "--key", "31.bin" };
+    row("no plug-in", shortKey, false, 7, 0, "Dll is not loaded!");
+    row("basic not announced", shortKey, true, 6, 0, "Dll did not support to do basic action!");
+    row("high not announced", { "high", "--key", "31.bin", "--index", "0" }, true, 3, 0,
+        "Dll did not support to do high action!");
+    row("31-byte key", shortKey, true, 7, 0, "size invalid for key file!");
+    row("middle without --data", { "middle" }, true, 7, ZvSim::Maskrom, "No plain file!");
+    row("no board", { "basic" }, true, 7, 0, "no available device!");
+    row("maskrom board for middle", { "middle", "--data", "100.bin" }, true, 7, ZvSim::Maskrom,
+        "action can only work on the loader device!");
+    // --plugin is used instead of the configured plug-in, never beside it.
+    row("plug-in fails to load", { "basic", "--plugin", "missing.dll" }, true, 7, ZvSim::Loader,
+        "Failed to load missing.dll!");
+    const QString invalid = absolute(TestPlugins::missingExportPlugins[0].path);
+    row("invalid plug-in", { "basic", "--plugin", invalid }, true, 7, ZvSim::Loader,
+        invalid + " is invalid!");
+    row("unreadable --config", { "basic", "--config", "none.json" }, true, 7, ZvSim::Loader,
+        "cannot read none.json");
+    row("loop without refuse", { "basic", "--loop" }, true, 7, ZvSim::Loader,
+        "--loop with basic needs \"TRACE\": true and \"DUPLICATE_CPUID\": \"refuse\"");
+    const auto usage = [](const char *name, const QStringList &arguments, const QString &problem) {
+        QTest::newRow(name) << arguments << true << 7 << int(ZvSim::Loader) << "korvane-cli: " + problem << 3;
+    };
+    usage("no command", {}, "one command is needed");
+    usage("unknown command", { "frobnicate" }, "unknown command: frobnicate");
+    usage("high without --index", { "high", "--key", "24.bin" }, "high needs --index 0, 1, 2 or 3");
+    usage("--index 4", { "high", "--key", "24.bin", "--index", "4" }, "high needs --index 0, 1, 2 or 3");
+    usage("--wait with --loop", { "basic", "--loop", "--wait", "5" },
+        "--loop waits by itself; --wait is for one action");
+}
+
+void TestCli::refusedBeforeTheAction()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, withPlugin);
+    QFETCH(int, proofLevel);
+    QFETCH(int, board);
+    QFETCH(QString, error);
+    QFETCH(int, status);
+    writeConfig({}, withPlugin);
+    if (board != 0)
+        bench->attach(QStringLiteral("b1"), board);
+    qputenv("KORVANE_TEST_PROOF_LEVEL", QByteArray::number(proofLevel));
+
+    const Run result = run(arguments);
+    QCOMPARE(result.status, status);
+    QCOMPARE(result.err.value(0), error);
+    QCOMPARE(result.err.size(), status == 3 ? 2 : 1); // a usage error says where to read more
+    QCOMPARE(result.out, QStringList());
+    QCOMPARE(callsSince(0), QStringList());
+}
+
+void TestCli::actionOutcome_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("setup"); // "fail:<device call>", "encrypt:<level>" or "twice"
+    QTest::addColumn<QString>("lines");
+    QTest::addColumn<int>("status");
+    const auto row = [](const char *name, const QStringList &arguments, const char *setup, const char *lines,
+                         int status) { QTest::newRow(name) << arguments << setup << lines << status; };
+    row("middle ok", { "middle", "--data", "100.bin" }, "",
+        "encode data...|write encoded data...|middle action done|RESULT middle ok exit_code=0", 0);
+    row("write fails", { "basic" }, "fail:ZV_WriteVendorRpmbData",
+        "read cpuid...|encode cpuid...|write cpuid...|FAIL write cpuid...fail|RESULT basic failed "
+        "exit_code=-1",
+        11);
+    row("encrypt fails", { "basic", "--key", "32.bin" }, "encrypt:basic",
+        "read cpuid...|encode cpuid...|FAIL encode cpuid...fail|RESULT basic failed exit_code=-2", 12);
+    row("read fails", { "basic" }, "fail:ZV_ReadOtpData",
+        "read cpuid...|FAIL read cpuid...fail|RESULT basic failed exit_code=-4", 14);
+    row("duplicate refused", { "basic" }, "twice",
+        "read cpuid...|FAIL check cpuid...fail|RESULT basic failed exit_code=-11", 21);
+}
+
+void TestCli::actionOutcome()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, setup);
+    QFETCH(QString, lines);
+    QFETCH(int, status);
+    bench->attach(QStringLiteral("b1"));
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    if (setup.startsWith("fail:"))
+        bench->failCall(QStringLiteral("b1"), setup.section(':', 1));
+    if (setup.startsWith("encrypt:"))
+        qputenv("KORVANE_TEST_FAIL_ENCRYPT", setup.section(':', 1).toLatin1());
+    if (setup == "twice")
+        QCOMPARE(run(arguments).status, 0);
+    const qint32 exitCode = status == 0 ? 0 : 10 - status;
+
+    const Run plain = run(arguments);
+    QCOMPARE(withoutDurations(plain.out), lines.split('|'));
+    QVERIFY(plain.out.constLast() != withoutDurations(plain.out).constLast());
+    QCOMPARE(plain.status, status);
+    QCOMPARE(plain.err, QStringList());
+    QCOMPARE(traceRecords().constLast().exitCode, exitCode);
+
+    // The same lines as JSON objects, one a line.
+    const Run json = run(arguments << "--json");
+    QCOMPARE(json.status, status);
+    QCOMPARE(json.out.size(), plain.out.size());
+    for (int i = 0; i < json.out.size(); ++i) {
+        QJsonParseError parseError;
+        QJsonObject event = QJsonDocument::fromJson(json.out.at(i).toUtf8(), &parseError).object();
+        QVERIFY2(parseError.error == QJsonParseError::NoError, qPrintable(json.out.at(i)));
+        const QString text = plain.out.at(i);
+        if (i < json.out.size() - 1) {
+            QCOMPARE(event,
+                QJsonObject(
+                    { { "event", "progress" }, { "text", QString(text).remove(QRegularExpression("^FAIL ")) },
+                        { "error", text.startsWith("FAIL ") } }));
+            continue;
+        }
+        const double duration = event.take("duration_ms").toDouble(-1);
+        QVERIFY(duration >= 0 && duration == qRound64(duration));
+        QCOMPARE(event,
+            QJsonObject(
+                { { "event", "result" }, { "level", arguments.first() }, { "exit_code", exitCode } }));
+    }
+}
+
+void TestCli::status()
+{
+    // Without a configuration: no plug-in needed.
+    const Run none = run({ "status" });
+    bench->attach(QStringLiteral("b1"));
+    const Run plain = run({ "status" }), json = run({ "status", "--json" });
+    QCOMPARE(none.out, QStringList { "STATUS count=0" });
+    QCOMPARE(plain.out, QStringList { "STATUS count=1 One Loader device" });
+    QCOMPARE(json.out.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(json.out.constFirst().toUtf8()).object(),
+        QJsonObject({ { "event", "status" }, { "status", "One Loader device" }, { "count", 1 } }));
+    QCOMPARE(QList<int>({ none.status, plain.status, json.status }), QList<int>({ 0, 0, 0 }));
+    QCOMPARE(none.err + plain.err + json.err, QStringList());
+}
+
+void TestCli::waitForABoard_data()
+{
+    QTest::addColumn<QString>("event"); // what happens while it waits
+    QTest::newRow("a board comes") << "attach";
+    QTest::newRow("time runs out") << "";
+#ifdef Q_OS_UNIX
+    QTest::newRow("stop asked") << "SIGTERM";
+#endif
+}
+
+void TestCli::waitForABoard()
+{
+    QFETCH(QString, event);
+    writeConfig();
+    QElapsedTimer clock;
+    clock.start();
+    const auto cli = start({ "basic", "--wait", event.isEmpty() ? "1" : "30" });
+    // The first look, then one after subscribing to device changes: it waits now.
+    QTRY_VERIFY_WITH_TIMEOUT(scans() >= 2, 20000);
+    if (event == "attach") {
+        QCOMPARE(cli->state(), QProcess::Running);
+        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
+    }
+#ifdef Q_OS_UNIX
+    if (event == "SIGTERM")
+        QCOMPARE(::kill(pid_t(cli->processId()), SIGTERM), 0);
+#endif
+    const Run result = finish(*cli);
+    if (event == "attach") {
+        QCOMPARE(result.status, 0);
+        QCOMPARE(
+            withoutDurations(result.out), QString(basicDone).split('|') << "RESULT basic ok exit_code=0");
+        QVERIFY(!bench->written("b1", ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)).isNull());
+        return;
+    }
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.err, QStringList { "no available device!" });
+    QCOMPARE(result.out, QStringList());
+    // The whole second, give or take a coarse timer's 5 %; a stop at once, not after 30 s.
+    QVERIFY2(event.isEmpty() ? clock.elapsed() >= 950 : clock.elapsed() < 20000,
+        qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCli::stationLoop()
+{
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    const auto cli = start({ "basic", "--loop" });
+    QStringList out, expected;
+    const QStringList boards { "b1", "b2", "b3", "b1" };
+    for (int unit = 0; unit < boards.size(); ++unit) {
+        const bool again = unit == 3;
+        // Each board once the program has seen the previous one go.
+        expected << "WAITING for a board";
+        QVERIFY2(readUntil(*cli, out, expected.constLast()), qPrintable(out.join('\n')));
+        // The second pass of b1 is slow, to be stopped during its action: an invalid board
+        // is none to act on until it is slow.
+        QCOMPARE(zvsim({ "attach", boards.at(unit), "--state", again ? "7" : "loader" }), 0);
+        if (again)
+            QCOMPARE(zvsim({ "set", boards.at(unit), "--delay", "400", "--state", "loader" }), 0);
+#ifdef Q_OS_UNIX
+        if (again) {
+            QVERIFY(readUntil(*cli, out, "read cpuid..."));
+            QCOMPARE(::kill(pid_t(cli->processId()), SIGTERM), 0);
+        }
+#endif
+        expected << (again ? QStringList { "read cpuid...", "FAIL check cpuid...fail",
+                         "RESULT basic failed exit_code=-11" }
+                           : QString(basicDone).split('|') << "RESULT basic ok exit_code=0");
+        expected << QStringLiteral("UNITS passed=%1 failed=%2").arg(qMin(unit + 1, 3)).arg(again ? 1 : 0);
+        QVERIFY2(readUntil(*cli, out, expected.constLast()), qPrintable(out.join('\n')));
+        if (!again)
+            QCOMPARE(zvsim({ "detach", boards.at(unit) }), 0);
+    }
+#ifdef Q_OS_UNIX
+    const Run result = finish(*cli, out);
+    QCOMPARE(result.status, 5);
+    QCOMPARE(withoutDurations(result.out), expected << "TOTAL passed=3 failed=1");
+    QCOMPARE(result.err, QStringList());
+#else
+    // No SIGTERM on Windows, and a console control event would reach the test as well.
+    cli->kill();
+    QVERIFY(cli->waitForFinished(30000));
+    QCOMPARE(withoutDurations(out), expected);
+#endif
+    // Every unit recorded, the stopped one once it had finished.
+    const QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), 4);
+    for (int i = 0; i < records.size(); ++i) {
+        QCOMPARE(records.at(i).cpuId, QString::fromLatin1(bench->cpuId(boards.at(i)).toHex()));
+        QCOMPARE(records.at(i).exitCode, i == 3 ? -11 : 0);
+    }
+    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 3);
+}
+
+void TestCli::concurrentRunsKeepTheChain()
+{
+    writeConfig({ { "TRACE", true } });
+    bench->attach(QStringLiteral("b1"));
+    // Two programs beside the same config.json append to the same trace.
+    const QString second = installCopy(QStringLiteral("-2"));
+    QVERIFY(!second.isEmpty());
+    constexpr int runsEach = 20;
+    int finished = 0, failed = 0;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const QString &executable : { program, second }) {
+        processes.push_back(std::make_unique<QProcess>());
+        QProcess *process = processes.back().get();
+        prepare(*process, executable, { "high", "--key", "24.bin", "--index", "0" });
+        connect(process, &QProcess::finished, process,
+            [&, process, left = runsEach - 1](int exitCode, QProcess::ExitStatus exitStatus) mutable {
+                ++finished;
+                failed += exitStatus != QProcess::NormalExit || exitCode != 0;
+                if (left-- > 0)
+                    QMetaObject::invokeMethod(
+                        process, [process] { process->start(); }, Qt::QueuedConnection);
+            });
+        process->start();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 2 * runsEach, 120000);
+    QCOMPARE(failed, 0);
+    QCOMPARE(traceRecords().size(), 2 * runsEach);
+}
+
+QTEST_MAIN(TestCli)
+#include "tst_cli.moc"
