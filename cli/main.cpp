@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -80,17 +81,7 @@ int usageError(const QString &problem)
 
 int main(int argc, char *argv[])
 {
-#ifndef Q_OS_WIN
-    // No window is ever shown: a station without a display needs none.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-#endif
     const QStringList arguments = commandLineArguments(argc, argv);
-    int applicationArgc = 1;
-    QGuiApplication application(applicationArgc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("korvane-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(description));
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("basic, middle, high or status"));
@@ -109,7 +100,25 @@ int main(int argc, char *argv[])
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("One JSON object per output line."));
     parser.addOptions({ keyOption, dataOption, indexOption, configOption, pluginOption, waitOption, loopOption, jsonOption });
 
-    if (!parser.parse(arguments))
+    const bool parsed = parser.parse(arguments);
+    // Only waiting for boards needs the window system's device notifications: a single
+    // action starts faster without it.
+    int applicationArgc = 1;
+    std::unique_ptr<QCoreApplication> application;
+    if (parsed && (parser.isSet(waitOption) || parser.isSet(loopOption))) {
+#ifndef Q_OS_WIN
+        // No window is ever shown: a station without a display needs none.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+        // Qt reads options such as -plugin from its arguments: it gets the program's name only.
+        application = std::make_unique<QGuiApplication>(applicationArgc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(applicationArgc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("korvane-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
+    if (!parsed)
         return usageError(parser.errorText());
     if (parser.isSet(helpOption)) {
         std::printf("%s", qPrintable(parser.helpText()));
