@@ -122,5 +122,11 @@ grep -F '"call":"ZV_ScanDeviceW"' "$work/bench/journal.jsonl" ||
   fail "korvane.exe did not scan the bench"
 grep -F '"call":"ZV_ScanDeviceW"' "$work/bench/journal.jsonl" | grep -qF '"boards":["b1"]' ||
   fail "korvane.exe did not see board b1"
+echo "== $rehearsal: the console programs on the same bench"
+(cd "$dir" && "$wine_program" korvane-cli.exe status >"$work/cli.out" 2>&1) || fail "korvane-cli.exe status failed"
+tr -d '\r' <"$work/cli.out"
+grep -qx 'STATUS count=1 One Loader device' <(tr -d '\r' <"$work/cli.out") || fail "korvane-cli.exe did not see board b1"
+(cd "$dir" && "$wine_program" korvane-trace.exe --version >"$work/trace.out" 2>&1) || fail "korvane-trace.exe failed"
+grep -q "korvane-trace $version" "$work/trace.out" || fail "korvane-trace.exe did not start"
 echo "== check: $SECONDS s"
 echo "PASS: $plain.zip and $rehearsal.zip"
