@@ -3,6 +3,7 @@
 #include "ZVUpgrade_DLL.h"
 #include "apppaths.h"
 #include "cdeviceeventfilter.h"
+#include "devicelibrary.h"
 #include "devicestatus.h"
 #include "exitstatus.h"
 #include "korvane_plugin.h"
@@ -90,14 +91,7 @@ std::optional<int> Station::start()
     // The device library is set up exactly as the window sets it up.
     logPath = AppPaths::logDirectoryPath();
     QDir().mkpath(logPath);
-    ZV_Settings settings = {};
-    settings.transferRetries = 10;
-    settings.transferTimeoutSeconds = 30;
-    ZV_LogSettings log = {};
-    log.enabled = logEnabled ? 1 : 0;
-    log.directory = logEnabled ? logPath.utf16() : nullptr;
-    ZV_Extra extra = {};
-    deviceLibraryReady = ZV_InitializeW(settings, log, extra) != 0;
+    deviceLibraryReady = initializeDeviceLibrary(logEnabled, logPath);
     if (logEnabled) {
         setLogFileDirectory(logPath);
         qInstallMessageHandler(logMessageHandler);

@@ -3,6 +3,7 @@
 
 #include "ZVUpgrade_DLL.h"
 #include "apppaths.h"
+#include "devicelibrary.h"
 #include "devicestatus.h"
 #include "logmessagehandler.h"
 #include "tracejournal.h"
@@ -51,18 +52,8 @@ MainWindow::MainWindow(QWidget *parent)
     loadConfig();
     startTrace();
 
-    ZV_Settings settings = {};
-    settings.transferRetries = 10;
-    settings.transferTimeoutSeconds = 30;
-    ZV_LogSettings log = {};
-    const bool logEnabled = WindowConfig::logEnabled(config);
-    log.enabled = logEnabled ? 1 : 0;
-    // The library may keep this address: logPath stays unchanged for the window's life.
-    log.directory = logEnabled ? logPath.utf16() : nullptr;
-    ZV_Extra extra = {};
-    // The address handed to the library, for matching its own log with ours.
-    qDebug() << static_cast<const void *>(log.directory);
-    deviceLibraryReady = ZV_InitializeW(settings, log, extra) != 0;
+    // logPath stays unchanged for the window's life.
+    deviceLibraryReady = initializeDeviceLibrary(WindowConfig::logEnabled(config), logPath);
 
     statusLabel = new QLabel(ui->statusBar);
     ui->statusBar->insertPermanentWidget(0, statusLabel, 0);
