@@ -10,13 +10,13 @@ namespace {
 std::function<void()> stopHandler;
 
 // Windows calls this on a thread of its own: the stop is queued to the event loop, and
-// TRUE keeps the default handler from ending the process.
+// TRUE keeps the default handler from ending the process. A closed console window ends
+// the process whatever the handler does, so that event is left to the default.
 BOOL WINAPI onConsoleControl(DWORD event)
 {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
         QMetaObject::invokeMethod(QCoreApplication::instance(), [] { stopHandler(); }, Qt::QueuedConnection);
         return TRUE;
     default:
