@@ -76,6 +76,19 @@ bool saveFile(const QString &path, const QByteArray &content, QString *error)
     return saveFileOnce(path, content, error);
 }
 
+bool openForReading(QFile &file)
+{
+#ifdef _WIN32
+    // Nor can the file be opened at the moment another process or thread replaces it.
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        if (file.open(QIODevice::ReadOnly))
+            return true;
+        QThread::msleep(10);
+    }
+#endif
+    return file.open(QIODevice::ReadOnly);
+}
+
 bool removeFile(const QString &path, QString *error)
 {
     QFile file(path);
@@ -310,7 +323,7 @@ bool Bench::load(BenchState &state, QString *error) const
     QFile file(benchFilePath());
     if (!file.exists())
         return true;
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openForReading(file)) {
         *error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
         return false;
     }
