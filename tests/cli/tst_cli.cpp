@@ -348,9 +348,7 @@ void TestCli::refusedBeforeTheAction_data()
     const auto usage = [](const char *name, const QStringList &arguments, const QString &problem) {
         QTest::newRow(name) << arguments << true << 7 << int(ZvSim::Loader) << "korvane-cli: " + problem << 3;
     };
-    usage("no command", {}, "one command is needed");
     usage("unknown command", { "frobnicate" }, "unknown command: frobnicate");
-    usage("high without --index", { "high", "--key", "24.bin" }, "high needs --index 0, 1, 2 or 3");
     usage("--index 4", { "high", "--key", "24.bin", "--index", "4" }, "high needs --index 0, 1, 2 or 3");
     usage("--wait with --loop", { "basic", "--loop", "--wait", "5" },
         "--loop waits by itself; --wait is for one action");

@@ -226,24 +226,8 @@ private slots:
         QVERIFY(!line.contains('\n'));
         const ParsedTraceLine parsed = Trace::parseLine(line);
         QVERIFY2(parsed.record, qPrintable(parsed.problem));
-        const TraceRecord &read = *parsed.record;
-        QCOMPARE(read.seq, record.seq);
-        QCOMPARE(read.time, record.time);
-        QCOMPARE(read.station, record.station);
-        QCOMPARE(read.tool, record.tool);
-        QCOMPARE(read.plugin, record.plugin);
-        QCOMPARE(read.pluginSha256, record.pluginSha256);
-        QCOMPARE(read.level, record.level);
-        QCOMPARE(read.board, record.board);
-        QCOMPARE(read.cpuId, record.cpuId);
-        QCOMPARE(read.keyFingerprint, record.keyFingerprint);
-        QCOMPARE(read.keyIndex, record.keyIndex);
-        QCOMPARE(read.dataSize, record.dataSize);
-        QCOMPARE(read.dataSha256, record.dataSha256);
-        QCOMPARE(read.exitCode, record.exitCode);
-        QCOMPARE(read.durationMs, record.durationMs);
-        QCOMPARE(read.prev, record.prev);
-        QCOMPARE(Trace::formatLine(read), line);
+        // Every field is written, so a field read wrongly changes the line.
+        QCOMPARE(Trace::formatLine(*parsed.record), line);
     }
 
     void cpuIdWrittenAt_data()

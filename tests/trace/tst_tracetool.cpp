@@ -294,13 +294,9 @@ private slots:
     void wrongUsage_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("no command") << QStringList();
         QTest::newRow("unknown command") << QStringList { "check", "x.jsonl" };
-        QTest::newRow("unknown option") << QStringList { "--all", "summary" };
         QTest::newRow("verify without files") << QStringList { "verify" };
-        QTest::newRow("find without id") << QStringList { "find" };
         QTest::newRow("find with more") << QStringList { "find", "ab", ".", "." };
-        QTest::newRow("summary with more") << QStringList { "summary", ".", "." };
     }
 
     void wrongUsage()
@@ -311,18 +307,6 @@ private slots:
         QCOMPARE(run.out, QByteArray());
         QVERIFY2(run.errors.size() >= 2 && run.errors[1].startsWith(QStringLiteral("Usage: ")),
             qPrintable(run.errors.join(QLatin1Char('\n'))));
-    }
-
-    void help()
-    {
-        const Run help = runTool({ "--help" }, dir.path());
-        QCOMPARE(help.exitCode, 0);
-        for (const char *text :
-            { "Usage: ", "\n  verify FILE...", "\n  find CPUID [DIR]", "\n  summary [DIR]", "Exit status" })
-            QVERIFY2(help.out.contains(text), text);
-        const Run version = runTool({ "--version" }, dir.path());
-        QCOMPARE(version.exitCode, 0);
-        QVERIFY2(version.out.startsWith("korvane-trace "), version.out.constData());
     }
 };
 
