@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <cstdint>
 
 namespace Trace {
 
