@@ -11,6 +11,10 @@ namespace {
 const QString maskromState = QStringLiteral("Maskrom");
 const QString loaderState = QStringLiteral("Loader");
 
+// The device check's refusals, which the next board may lift.
+const char *const noDevice = QT_TRANSLATE_NOOP("MainWindow", "no available device!");
+const char *const loaderOnly = QT_TRANSLATE_NOOP("MainWindow", "action can only work on the loader device!");
+
 // The size as the file system reports it now; 0 for a file that does not exist.
 qint64 fileSize(const QString &path)
 {
@@ -24,7 +28,7 @@ const char *basicRefusal(const RunRequest &request)
     if (!request.keyFile.isEmpty() && !isValidBasicKeySize(fileSize(request.keyFile)))
         return QT_TRANSLATE_NOOP("MainWindow", "size invalid for key file!");
     if (!request.deviceStatus.contains(maskromState) && !request.deviceStatus.contains(loaderState))
-        return QT_TRANSLATE_NOOP("MainWindow", "no available device!");
+        return noDevice;
     return nullptr;
 }
 
@@ -38,7 +42,7 @@ const char *middleRefusal(const RunRequest &request)
     if (!isValidProofDataSize(fileSize(request.dataFile)))
         return QT_TRANSLATE_NOOP("MainWindow", "size invalid for plain file!");
     if (!request.deviceStatus.contains(loaderState))
-        return QT_TRANSLATE_NOOP("MainWindow", "action can only work on the loader device!");
+        return loaderOnly;
     return nullptr;
 }
 
@@ -51,7 +55,7 @@ const char *highRefusal(const RunRequest &request)
     if (!isValidHighKeySize(fileSize(request.keyFile)))
         return QT_TRANSLATE_NOOP("MainWindow", "size invalid for key file!");
     if (!request.deviceStatus.contains(loaderState))
-        return QT_TRANSLATE_NOOP("MainWindow", "action can only work on the loader device!");
+        return loaderOnly;
     return nullptr;
 }
 
@@ -70,6 +74,11 @@ const char *runRefusal(const RunRequest &request)
         return highRefusal(request);
     }
     return nullptr;
+}
+
+bool isDeviceRefusal(const char *refusal)
+{
+    return refusal == noDevice || refusal == loaderOnly;
 }
 
 QString boardOf(const QString &deviceStatus)

@@ -21,5 +21,8 @@ struct RunRequest
 // actions refuses with the same words.
 const char *runRefusal(const RunRequest &request);
 
+// Whether a refusal of runRefusal() is the device check's: another board may lift it.
+bool isDeviceRefusal(const char *refusal);
+
 // The board named in the status text: "Maskrom" or "Loader"; empty for none.
 QString boardOf(const QString &deviceStatus);

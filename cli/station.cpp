@@ -6,7 +6,6 @@
 #include "devicelibrary.h"
 #include "devicestatus.h"
 #include "exitstatus.h"
-#include "korvane_plugin.h"
 #include "logmessagehandler.h"
 #include "pluginloader.h"
 #include "runchecks.h"
@@ -22,6 +21,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdio>
+
 namespace {
 
 const char *const levelNames[] = { nullptr, "basic", "middle", "high" };
@@ -32,13 +33,6 @@ void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, cons
     if (type == QtDebugMsg)
         return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-}
-
-bool isDeviceRefusal(const char *refusal)
-{
-    return refusal
-        && (qstrcmp(refusal, "no available device!") == 0
-            || qstrcmp(refusal, "action can only work on the loader device!") == 0);
 }
 
 } // namespace
