@@ -125,8 +125,7 @@ std::optional<int> Station::loadPlugin(const QString &path)
     const PluginLoadResult result = loadPluginLibrary(path, library);
     if (!result.accepted()) {
         qDebug().noquote() << result.logLine;
-        const char *text = result.kind == PluginLoadResult::Kind::LoadFailed ? "Failed to load %1!" : "%1 is invalid!";
-        StationOutput::error(QString::fromLatin1(text).arg(path));
+        StationOutput::error(QString::fromLatin1(pluginRefusalText(result)).arg(path));
         return ExitStatus::Refused;
     }
     announcedLevels = result.proofLevel;

@@ -36,9 +36,8 @@ void MainWindow::loadPlugin(QString path)
     if (!result.accepted()) {
         // A refusal keeps the plug-in in force and everything that shows it.
         qDebug().noquote() << result.logLine;
-        const QString text = result.kind == PluginLoadResult::Kind::LoadFailed ? tr("Failed to load %1!")
-                                                                               : tr("%1 is invalid!");
-        QMessageBox::critical(this, tr("Korvane"), text.arg(path), QMessageBox::Ok, QMessageBox::NoButton);
+        QMessageBox::critical(this, tr("Korvane"), tr(pluginRefusalText(result)).arg(path), QMessageBox::Ok,
+            QMessageBox::NoButton);
         return;
     }
 
