@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build_dir=${2:-build-fuzz}
-targets=(fuzz_config fuzz_otp)
+targets=(fuzz_config fuzz_otp fuzz_trace)
 
 bash scripts/install-deps.sh
 CC=clang CXX=clang++ cmake -S fuzz -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null

@@ -260,6 +260,10 @@ ParsedTraceLine parseLine(QByteArrayView line)
     if (!duration)
         return wrongType("duration_ms");
     record.durationMs = *duration;
+    // Only the form the journal writes is a record: the start-up index scans lines in that
+    // form without parsing them, and must miss no record that is counted here.
+    if (formatLine(record) != line)
+        return bad(QStringLiteral("not in the form records are written in"));
     return { record, QString() };
 }
 

@@ -65,7 +65,8 @@ void setPlugin(TraceRecord &record, const QString &pluginPath);
 
 // One compact JSON line, keys in their order, without the line end.
 QByteArray formatLine(const TraceRecord &record);
-// Checks one line (without its line end): JSON, every key in its order and of its type.
+// Checks one line (without its line end): JSON, every key in its order and of its type,
+// and written exactly as formatLine() writes it.
 ParsedTraceLine parseLine(QByteArrayView line);
 
 } // namespace Trace

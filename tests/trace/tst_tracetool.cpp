@@ -114,6 +114,12 @@ private slots:
                                          .replace(",\"station\":\"Bench 1\"", "")
                                          .replace(",\"plugin\":", ",\"station\":\"Bench 1\",\"plugin\":");
         QTest::newRow("keys reordered") << with(2, reordered) << 3 << "keys out of order";
+        // Valid JSON of the same values, but not as records are written: the start-up index
+        // would not see it.
+        QTest::newRow("spaced out") << with(2, QByteArray(lines[2]).replace("\"level\":", "\"level\": ")) << 3
+                                    << "not in the form records are written in";
+        QTest::newRow("escaped letter") << with(2, QByteArray(lines[2]).replace("\"basic\"", "\"\\u0062asic\""))
+                                        << 3 << "not in the form records are written in";
         const QByteArray notFirst
             = QByteArray(lines[0]).replace(Trace::firstPrev.toLatin1(), Trace::sha256Hex("x").toLatin1());
         QTest::newRow("first prev not zeros")
