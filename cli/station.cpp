@@ -95,20 +95,17 @@ std::optional<int> Station::start()
         return std::nullopt;
 
     const bool trace = WindowConfig::traceEnabled(config);
-    duplicateGuard = trace ? WindowConfig::duplicateCpuIdGuard(config) : DuplicateCpuIdGuard::Off;
-    if (!trace && WindowConfig::duplicateCpuIdGuard(config) != DuplicateCpuIdGuard::Off)
+    const DuplicateCpuIdGuard guard = WindowConfig::duplicateCpuIdGuard(config);
+    if (!trace && guard != DuplicateCpuIdGuard::Off)
         qDebug() << "duplicate guard needs TRACE";
     // An unattended station must never write the same board twice.
-    if (options.loop && options.level == RUN_ACTION_BASIC && duplicateGuard != DuplicateCpuIdGuard::Refuse) {
+    if (options.loop && options.level == RUN_ACTION_BASIC && (!trace || guard != DuplicateCpuIdGuard::Refuse)) {
         StationOutput::error(
             QStringLiteral("--loop with basic needs \"TRACE\": true and \"DUPLICATE_CPUID\": \"refuse\""));
         return ExitStatus::Refused;
     }
-    if (trace) {
-        traceJournal = std::make_unique<TraceJournal>(AppPaths::traceDirectoryPath());
-        traceJournal->loadWrittenCpuIds();
-        traceOrigin = WindowConfig::traceOrigin(config);
-    }
+    if (trace)
+        actionTrace = std::make_unique<ActionTrace>(AppPaths::traceDirectoryPath(), WindowConfig::traceOrigin(config), guard);
 
     // As at the window's start, a configured plug-in that is not there is no plug-in;
     // one named on the command line is loaded, or refused with the loader's reason.
@@ -129,8 +126,8 @@ std::optional<int> Station::loadPlugin(const QString &path)
         return ExitStatus::Refused;
     }
     announcedLevels = result.proofLevel;
-    if (traceJournal)
-        Trace::setPlugin(traceOrigin, path);
+    if (actionTrace)
+        actionTrace->setPlugin(path);
     return std::nullopt;
 }
 
@@ -202,11 +199,8 @@ qint32 Station::runAction(const QString &deviceStatus)
     worker.setParams(options.dataFile, options.keyFile, options.keyIndex);
     worker.setAction(options.level);
     worker.resetExitCode();
-    if (traceJournal) {
-        TraceRecord launchFields = traceOrigin;
-        launchFields.board = boardOf(deviceStatus);
-        worker.setTrace(traceJournal.get(), launchFields, duplicateGuard);
-    }
+    if (actionTrace)
+        actionTrace->attach(worker, deviceStatus);
     QObject::connect(&worker, &ThreadWorker::update_process, this,
         [this](const QString &text, bool error) { output.progress(text, error); });
     QElapsedTimer clock;

@@ -2,7 +2,7 @@
 
 #include "runaction.h"
 #include "stationoutput.h"
-#include "tracejournal.h"
+#include "actiontrace.h"
 
 #include <QJsonDocument>
 #include <QLibrary>
@@ -71,9 +71,8 @@ private:
     int announcedLevels = 0;
     bool deviceLibraryReady = false;
     QString logPath;
-    std::unique_ptr<TraceJournal> traceJournal;
-    TraceRecord traceOrigin;
-    DuplicateCpuIdGuard duplicateGuard = DuplicateCpuIdGuard::Off;
+    // Present only with "TRACE" on.
+    std::unique_ptr<ActionTrace> actionTrace;
     std::unique_ptr<QWindow> notificationWindow;
     std::unique_ptr<CDeviceEventFilter> deviceEvents;
     bool stopRequested = false;

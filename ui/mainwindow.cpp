@@ -6,7 +6,7 @@
 #include "devicelibrary.h"
 #include "devicestatus.h"
 #include "logmessagehandler.h"
-#include "tracejournal.h"
+#include "actiontrace.h"
 #include "windowconfig.h"
 
 #include <QCloseEvent>
@@ -72,7 +72,7 @@ MainWindow::MainWindow(QWidget *parent)
     }
 
     qDebug() << windowTitle() << "...start";
-    if (!traceJournal && WindowConfig::duplicateCpuIdGuard(config) != DuplicateCpuIdGuard::Off)
+    if (!actionTrace && WindowConfig::duplicateCpuIdGuard(config) != DuplicateCpuIdGuard::Off)
         qDebug() << "duplicate guard needs TRACE";
 }
 
@@ -97,12 +97,9 @@ bool MainWindow::loadConfig()
 
 void MainWindow::startTrace()
 {
-    if (!WindowConfig::traceEnabled(config))
-        return;
-    traceJournal = std::make_unique<TraceJournal>(AppPaths::traceDirectoryPath());
-    traceJournal->loadWrittenCpuIds();
-    traceOrigin = WindowConfig::traceOrigin(config);
-    duplicateGuard = WindowConfig::duplicateCpuIdGuard(config);
+    if (WindowConfig::traceEnabled(config))
+        actionTrace = std::make_unique<ActionTrace>(AppPaths::traceDirectoryPath(),
+            WindowConfig::traceOrigin(config), WindowConfig::duplicateCpuIdGuard(config));
 }
 
 bool MainWindow::saveConfig()

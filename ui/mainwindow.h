@@ -1,8 +1,6 @@
 #pragma once
 
 #include "runaction.h"
-#include "threadworker.h"
-#include "tracerecord.h"
 
 #include <QJsonDocument>
 #include <QLibrary>
@@ -13,7 +11,8 @@
 
 class QCloseEvent;
 class QLabel;
-class TraceJournal;
+class ActionTrace;
+class ThreadWorker;
 
 namespace Ui {
 class MainWindow;
@@ -63,10 +62,7 @@ private:
     ThreadWorker *worker = nullptr;
     qint32 actionRunning = 0;
     // Present only with "TRACE" on.
-    std::unique_ptr<TraceJournal> traceJournal;
-    // What every record of this window shares: station, tool and plug-in.
-    TraceRecord traceOrigin;
-    DuplicateCpuIdGuard duplicateGuard = DuplicateCpuIdGuard::Off;
+    std::unique_ptr<ActionTrace> actionTrace;
 
     // Lets the window's tests put it into the busy states an action would.
     friend class MainWindowTestAccess;

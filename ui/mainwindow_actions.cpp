@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "actiontrace.h"
 #include "exitcodes.h"
 #include "korvane_plugin.h"
 #include "runchecks.h"
@@ -64,11 +65,8 @@ void MainWindow::launchAction(
     newWorker->setParams(plainFile, keyFile, keyIndex);
     newWorker->setAction(level);
     newWorker->resetExitCode();
-    if (traceJournal) {
-        TraceRecord launchFields = traceOrigin;
-        launchFields.board = boardOf(statusLabel->text());
-        newWorker->setTrace(traceJournal.get(), launchFields, duplicateGuard);
-    }
+    if (actionTrace)
+        actionTrace->attach(*newWorker, statusLabel->text());
     newWorker->moveToThread(thread);
 
     // started reaches the window queued before it runs process() directly on the new

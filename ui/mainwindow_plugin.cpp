@@ -3,7 +3,7 @@
 
 #include "korvane_plugin.h"
 #include "pluginloader.h"
-#include "tracerecord.h"
+#include "actiontrace.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -42,8 +42,8 @@ void MainWindow::loadPlugin(QString path)
     }
 
     ui->dllEdit->setText(path);
-    if (traceJournal)
-        Trace::setPlugin(traceOrigin, path);
+    if (actionTrace)
+        actionTrace->setPlugin(path);
     ui->basicCheck->setChecked(result.proofLevel & KORVANE_PROOF_BASIC);
     ui->middleCheck->setChecked(result.proofLevel & KORVANE_PROOF_MIDDLE);
     ui->highCheck->setChecked(result.proofLevel & KORVANE_PROOF_HIGH);
