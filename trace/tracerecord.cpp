@@ -139,6 +139,20 @@ QStringList filesIn(const QString &directory)
     return files;
 }
 
+QList<QByteArrayView> lines(QByteArrayView content)
+{
+    QList<QByteArrayView> lines;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        lines.append(content.sliced(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
 QByteArray formatLine(const TraceRecord &record)
 {
     const auto text = [](const QString &value) { return jsonString(value); };

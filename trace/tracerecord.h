@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDate>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -62,6 +63,10 @@ QByteArray jsonString(const QString &text);
 
 // The plug-in's fields of a record: its file name and the SHA-256 of its file.
 void setPlugin(TraceRecord &record, const QString &pluginPath);
+
+// The lines of a trace file's content, without their line ends; the last one also when
+// its line end was lost.
+QList<QByteArrayView> lines(QByteArrayView content);
 
 // One compact JSON line, keys in their order, without the line end.
 QByteArray formatLine(const TraceRecord &record);

@@ -65,13 +65,7 @@ void WrittenCpuIds::addLines(QByteArrayView content)
     // Start-up reads every record ever written, so the lines are not parsed as JSON:
     // records are written with their keys in one order, and no string value can hold
     // an unescaped quote, so the first match of each key token is that key.
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        if (end < 0)
-            end = content.size();
-        const QByteArrayView line = content.sliced(start, end - start);
-        start = end + 1;
+    for (const QByteArrayView line : Trace::lines(content)) {
         if (!line.startsWith("{\"seq\":") || !line.endsWith('}') || firstIndexOf(line, ",\"level\":\"basic\",") < 0
             || firstIndexOf(line, ",\"exit_code\":0,") < 0)
             continue;

@@ -55,7 +55,7 @@ void forEachLine(const QString &directory, Visit visit)
             printError(QStringLiteral("%1: cannot be read").arg(path));
             continue;
         }
-        for (const QByteArrayView line : traceLines(*content))
+        for (const QByteArrayView line : Trace::lines(*content))
             visit(path, line);
     }
 }

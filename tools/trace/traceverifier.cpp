@@ -26,20 +26,6 @@ struct ChainEnd
 
 } // namespace
 
-QList<QByteArrayView> traceLines(QByteArrayView content)
-{
-    QList<QByteArrayView> lines;
-    qsizetype start = 0;
-    while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        if (end < 0)
-            end = content.size();
-        lines.append(content.sliced(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
-
 TraceVerification verifyTrace(QByteArrayView content)
 {
     TraceVerification result;
@@ -48,7 +34,7 @@ TraceVerification verifyTrace(QByteArrayView content)
         result.problem = problem;
         return result;
     };
-    const QList<QByteArrayView> lines = traceLines(content);
+    const QList<QByteArrayView> lines = Trace::lines(content);
     ChainEnd end;
     qsizetype i = 0;
     while (i < lines.size()) {

@@ -18,6 +18,3 @@ struct TraceVerification
 // Checks every line of a trace file: each is a record, "seq" counts up from 1 and each
 // "prev" is the SHA-256 of the record line before it. Stops at the first bad line.
 TraceVerification verifyTrace(QByteArrayView content);
-
-// The lines of a file's content, without their line ends.
-QList<QByteArrayView> traceLines(QByteArrayView content);
