@@ -5,6 +5,7 @@
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
+#include "tracefiles.h"
 #include "threadworker.h"
 #include "tracejournal.h"
 
@@ -184,27 +185,7 @@ private:
     }
 
     QString traceDirectory() const { return env->filePath(QStringLiteral("trace")); }
-    // Every record of the trace directory, checked line by line and along the chain.
-    QList<TraceRecord> traceRecords() const
-    {
-        QList<TraceRecord> records;
-        for (const QString &path : Trace::filesIn(traceDirectory())) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                return {};
-            QString prev = Trace::firstPrev;
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                if (line.isEmpty())
-                    continue;
-                const ParsedTraceLine parsed = Trace::parseLine(line);
-                if (!parsed.record || parsed.record->prev != prev)
-                    return {};
-                records.append(*parsed.record);
-                prev = Trace::sha256Hex(line);
-            }
-        }
-        return records;
-    }
+    QList<TraceRecord> traceRecords() const { return chainedTraceRecords(traceDirectory()); }
     QByteArray logFile() const
     {
         QFile file(env->filePath(QStringLiteral("log/App%1.log").arg(QDate::currentDate().toString(Qt::ISODate))));

@@ -5,7 +5,7 @@
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
-#include "tracerecord.h"
+#include "tracefiles.h"
 
 #include "ZVUpgrade_DLL.h"
 
@@ -200,26 +200,9 @@ private:
         }
         return calls;
     }
-    // Every record of the trace, or none when a line does not parse or breaks the chain.
     QList<TraceRecord> traceRecords() const
     {
-        QList<TraceRecord> records;
-        for (const QString &path : Trace::filesIn(env->filePath(QStringLiteral("trace")))) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                return {};
-            QString prev = Trace::firstPrev;
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                const ParsedTraceLine parsed = Trace::parseLine(line);
-                if (line.isEmpty())
-                    continue;
-                if (!parsed.record || parsed.record->prev != prev || parsed.record->seq != records.size() + 1)
-                    return {};
-                records << *parsed.record;
-                prev = Trace::sha256Hex(line);
-            }
-        }
-        return records;
+        return chainedTraceRecords(env->filePath(QStringLiteral("trace")));
     }
     // The log's lines without their times.
     QStringList logLines() const
