@@ -50,23 +50,19 @@ void ThreadWorker::process()
     traceRecord = traceLaunchFields;
     traceRecord.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const char *closingLog = nullptr;
-    QString level;
     FinalLine last;
     switch (action) {
     case RUN_ACTION_BASIC:
         last = basicAction();
         closingLog = "basic action out";
-        level = QStringLiteral("basic");
         break;
     case RUN_ACTION_MIDDLE:
         last = middleAction();
         closingLog = "middle action out";
-        level = QStringLiteral("middle");
         break;
     case RUN_ACTION_HIGH:
         last = highAction();
         closingLog = "high action out";
-        level = QStringLiteral("high");
         break;
     default:
         exitCode = ExitCode::InvalidLevel;
@@ -75,8 +71,9 @@ void ThreadWorker::process()
         break;
     }
     emit update_process(last.text, last.error);
-    if (traceJournal && !level.isEmpty())
-        recordTrace(level, clock.elapsed());
+    // An action of no level is none to record.
+    if (traceJournal && closingLog)
+        recordTrace(levelName(action), clock.elapsed());
     if (closingLog)
         qDebug() << closingLog;
     emit finished();

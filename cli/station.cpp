@@ -25,8 +25,6 @@
 
 namespace {
 
-const char *const levelNames[] = { nullptr, "basic", "middle", "high" };
-
 // Without "LOG" the debug lines would fill a script's standard error; warnings stay.
 void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
@@ -206,7 +204,7 @@ qint32 Station::runAction(const QString &deviceStatus)
     QElapsedTimer clock;
     clock.start();
     worker.process();
-    output.result(QString::fromLatin1(levelNames[options.level]), worker.getExitCode(), clock.elapsed());
+    output.result(levelName(options.level), worker.getExitCode(), clock.elapsed());
     return worker.getExitCode();
 }
 
