@@ -8,6 +8,9 @@ export WINEPREFIX=$(cd "$1" && pwd)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko installers
 wine_program=$(command -v /usr/lib/wine/wine64 || command -v wine64 || command -v wine)
+# Debian's wine64 alone installs its server only in Wine's own folder; the package wine
+# adds a wineserver on the PATH.
+wineserver_program=$(command -v /usr/lib/wine/wineserver64 || command -v wineserver64 || command -v wineserver)
 
 if [ -z "${DISPLAY:-}" ]; then
   for display_number in $(seq 90 120); do
@@ -18,7 +21,7 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=":$display_number"
 fi
 
-wineserver -p
+"$wineserver_program" -p
 if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
   "$wine_program" wineboot -i >/dev/null 2>&1
   "$wine_program" reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
@@ -27,7 +30,7 @@ fi
 "$wine_program" cmd /c exit 0 >/dev/null 2>&1
 
 korvane_end_wine_session() {
-  wineserver -k 2>/dev/null || true
+  "$wineserver_program" -k 2>/dev/null || true
   [ -z "${korvane_xvfb_pid:-}" ] || kill "$korvane_xvfb_pid" 2>/dev/null || true
 }
 trap korvane_end_wine_session EXIT
