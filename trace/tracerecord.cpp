@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 namespace Trace {
 
@@ -77,6 +78,130 @@ bool keysInOrder(QByteArrayView line)
 }
 
 constexpr qint64 maxSafeInteger = (qint64(1) << 53);
+
+// How far a line follows the form formatLine() writes, read from its start.
+enum class Scan { Matched, RanOut, Departs };
+
+struct Cursor
+{
+    QByteArrayView line;
+    qsizetype at = 0;
+
+    bool atEnd() const { return at == line.size(); }
+    char next() const { return line[at]; }
+};
+
+Scan expect(Cursor &cursor, QByteArrayView text)
+{
+    for (const char expected : text) {
+        if (cursor.atEnd())
+            return Scan::RanOut;
+        if (cursor.next() != expected)
+            return Scan::Departs;
+        ++cursor.at;
+    }
+    return Scan::Matched;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isHexDigit(char c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// As QByteArray::number() writes a whole number: no plus sign, no leading zero.
+Scan scanNumber(Cursor &cursor, bool mayBeNegative)
+{
+    if (mayBeNegative && !cursor.atEnd() && cursor.next() == '-')
+        ++cursor.at;
+    if (cursor.atEnd())
+        return Scan::RanOut;
+    if (!isDigit(cursor.next()))
+        return Scan::Departs;
+    const bool zero = cursor.next() == '0';
+    ++cursor.at;
+    if (zero)
+        return !cursor.atEnd() && isDigit(cursor.next()) ? Scan::Departs : Scan::Matched;
+    while (!cursor.atEnd() && isDigit(cursor.next()))
+        ++cursor.at;
+    return Scan::Matched;
+}
+
+// As Qt's JSON writer writes a string: control characters escaped, anything else as is.
+Scan scanString(Cursor &cursor)
+{
+    if (const Scan quote = expect(cursor, "\""); quote != Scan::Matched)
+        return quote;
+    while (!cursor.atEnd()) {
+        const uchar c = uchar(cursor.next());
+        ++cursor.at;
+        if (c == '"')
+            return Scan::Matched;
+        if (c < 0x20)
+            return Scan::Departs;
+        if (c != '\\')
+            continue;
+        if (cursor.atEnd())
+            return Scan::RanOut;
+        const char escaped = cursor.next();
+        ++cursor.at;
+        if (escaped == 'u') {
+            for (int digit = 0; digit < 4; ++digit, ++cursor.at) {
+                if (cursor.atEnd())
+                    return Scan::RanOut;
+                if (!isHexDigit(cursor.next()))
+                    return Scan::Departs;
+            }
+        } else if (!QByteArrayView("\"\\/bfnrt").contains(escaped)) {
+            return Scan::Departs;
+        }
+    }
+    return Scan::RanOut;
+}
+
+// The value each key of keys[] holds, in the same order.
+enum class ValueKind { Count, Integer, Text };
+const struct
+{
+    ValueKind kind;
+    bool nullable;
+} valueForms[] = { { ValueKind::Count, false }, { ValueKind::Text, false }, { ValueKind::Text, false },
+    { ValueKind::Text, false }, { ValueKind::Text, false }, { ValueKind::Text, false },
+    { ValueKind::Text, false }, { ValueKind::Text, false }, { ValueKind::Text, true },
+    { ValueKind::Text, true }, { ValueKind::Count, true }, { ValueKind::Count, true },
+    { ValueKind::Text, true }, { ValueKind::Integer, false }, { ValueKind::Count, false },
+    { ValueKind::Text, false } };
+static_assert(std::size(valueForms) + 1 == std::size(keys), "one value form for each key");
+
+// How far a line (without trailing zeros) follows a record line from its start.
+Scan scanRecordForm(QByteArrayView line)
+{
+    Cursor cursor { line };
+    Scan scan = expect(cursor, "{");
+    for (int i = 0; keys[i] && scan == Scan::Matched; ++i) {
+        for (const QByteArrayView part : { QByteArrayView(i > 0 ? "," : ""), QByteArrayView("\""),
+                 QByteArrayView(keys[i]), QByteArrayView("\":") }) {
+            if (scan == Scan::Matched)
+                scan = expect(cursor, part);
+        }
+        if (scan != Scan::Matched)
+            break;
+        const auto &form = valueForms[i];
+        if (form.nullable && !cursor.atEnd() && cursor.next() == 'n')
+            scan = expect(cursor, "null");
+        else if (form.kind == ValueKind::Text)
+            scan = scanString(cursor);
+        else
+            scan = scanNumber(cursor, form.kind == ValueKind::Integer);
+    }
+    if (scan == Scan::Matched)
+        scan = expect(cursor, "}");
+    return scan == Scan::Matched && !cursor.atEnd() ? Scan::Departs : scan;
+}
 
 } // namespace
 
@@ -151,6 +276,16 @@ QList<QByteArrayView> lines(QByteArrayView content)
         start = end + 1;
     }
     return lines;
+}
+
+bool isCutOffLine(QByteArrayView line)
+{
+    qsizetype written = line.size();
+    while (written > 0 && line[written - 1] == '\0')
+        --written;
+    if (written == 0)
+        return !line.isEmpty();
+    return scanRecordForm(line.first(written)) == Scan::RanOut;
 }
 
 QByteArray formatLine(const TraceRecord &record)

@@ -68,6 +68,13 @@ void setPlugin(TraceRecord &record, const QString &pluginPath);
 // its line end was lost.
 QList<QByteArrayView> lines(QByteArrayView content);
 
+// True for a line (without its line end) that a power loss cut short: the start of a
+// record line as formatLine() writes it that stops before its closing brace, then
+// possibly zeros; or zeros only. Zeros are what a file system shows where the file's
+// new length reached the disk but its bytes did not. Never true for an empty line or a
+// line that is a whole record.
+bool isCutOffLine(QByteArrayView line);
+
 // One compact JSON line, keys in their order, without the line end.
 QByteArray formatLine(const TraceRecord &record);
 // Checks one line (without its line end): JSON, every key in its order and of its type,

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -77,37 +78,102 @@ private slots:
         file = fileName(5);
     }
 
+    // Whatever the values, a record cut short anywhere is a cut-off line, zeros after the
+    // cut or not; the whole record is not.
+    void everyStartOfARecordIsCutOff()
+    {
+        TraceRecord nulls = record(utc(5), QStringLiteral("basic"), std::nullopt, -11);
+        nulls.keyFingerprint.reset();
+        nulls.seq = 1;
+        nulls.prev = Trace::firstPrev;
+        TraceRecord values = record(utc(5), QStringLiteral("middle"));
+        values.station = QStringLiteral("工位 \"1\"\\\t/\x01");
+        values.keyIndex = 0;
+        values.dataSize = 65535;
+        values.dataSha256 = Trace::sha256Hex("data");
+        values.seq = 1000;
+        values.prev = Trace::sha256Hex("prev");
+        for (const TraceRecord &whole : { nulls, values }) {
+            const QByteArray line = Trace::formatLine(whole);
+            QVERIFY2(Trace::parseLine(line).record, qPrintable(Trace::parseLine(line).problem));
+            QVERIFY(!Trace::isCutOffLine(line));
+            for (qsizetype length = 1; length < line.size(); ++length) {
+                QVERIFY2(Trace::isCutOffLine(line.left(length)), line.left(length).constData());
+                QVERIFY2(Trace::isCutOffLine(line.left(length) + QByteArray(3, '\0')),
+                    line.left(length).constData());
+            }
+        }
+    }
+
+    void cutOffLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("cutOff");
+        const QByteArray whole = Trace::formatLine(record(utc(5)));
+        QTest::newRow("zeros") << QByteArray(9, '\0') << true;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("record, then zeros") << whole + '\0' << false;
+        QTest::newRow("record, then more") << whole + "{" << false;
+        QTest::newRow("zeros inside") << QByteArray("{\"seq\":1\0,\"time\":", 17) << false;
+        QTest::newRow("another key") << QByteArray("{\"sequence\":1") << false;
+        QTest::newRow("seq a string") << QByteArray("{\"seq\":\"1") << false;
+        QTest::newRow("leading zero") << QByteArray("{\"seq\":01") << false;
+        QTest::newRow("comma twice") << QByteArray("{\"seq\":1,,") << false;
+        QTest::newRow("spaced out") << QByteArray("{\"seq\": 1") << false;
+        QTest::newRow("control character") << QByteArray("{\"seq\":1,\"time\":\"\t") << false;
+        QTest::newRow("unknown escape") << QByteArray("{\"seq\":1,\"time\":\"\\x") << false;
+    }
+
+    void cutOffLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, cutOff);
+        QCOMPARE(Trace::isCutOffLine(line), cutOff);
+    }
+
     void verifyAcceptsJournalFiles()
     {
-        QVERIFY(write(dir.filePath(QStringLiteral("empty.jsonl")), QByteArray()));
-        const Run run = runTool({ "verify", file, "empty.jsonl" }, dir.path());
+        const Run run = runTool({ "verify", file, file }, dir.path());
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, file.toUtf8() + ": 6 records verified\nempty.jsonl: 0 records verified\n");
+        QCOMPARE(run.out, QByteArray(file.toUtf8() + ": 6 records verified\n").repeated(2));
         QCOMPARE(run.errors, QStringList());
     }
 
     void verifyFindsBrokenLine_data()
     {
-        QTest::addColumn<QList<QByteArray>>("content");
+        QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("line");
         QTest::addColumn<QString>("why");
 
         const auto with = [this](int index, const QByteArray &line) {
             QList<QByteArray> changed = lines;
             changed[index] = line;
-            return changed;
+            return joined(changed);
         };
         QList<QByteArray> removed = lines;
         removed.removeAt(2);
-        QTest::newRow("removed record") << removed << 3 << "seq 4 where 3 was expected";
-        QTest::newRow("first record removed") << lines.mid(1) << 1 << "seq 2 where 1 was expected";
+        QTest::newRow("removed record") << joined(removed) << 3 << "seq 4 where 3 was expected";
+        QTest::newRow("first record removed") << joined(lines.mid(1)) << 1 << "seq 2 where 1 was expected";
         QTest::newRow("edited record") << with(2, QByteArray(lines[2]).replace("Bench 1", "Bench 2")) << 4
                                        << "prev does not match line 3";
         QList<QByteArray> swapped = lines;
         swapped.swapItemsAt(2, 3);
-        QTest::newRow("records swapped") << swapped << 3 << "seq 4 where 3 was expected";
+        QTest::newRow("records swapped") << joined(swapped) << 3 << "seq 4 where 3 was expected";
+        // The next record chains to the whole line, not around it.
         QTest::newRow("cut in the middle") << with(2, lines[2].left(100)) << 3 << "not JSON";
         QTest::newRow("not JSON") << with(2, "seq 3 was here") << 3 << "not JSON";
+        QList<QByteArray> inserted = lines;
+        inserted.insert(3, "garbage inserted by someone");
+        QTest::newRow("line inserted") << joined(inserted) << 4 << "not JSON";
+        QTest::newRow("line appended") << joined(lines) + "garbage inserted by someone\n" << 7 << "not JSON";
+        QTest::newRow("line before the first") << "xx\n" + joined(lines) << 1 << "not JSON";
+        QTest::newRow("only a line") << QByteArray("hello world") << 1 << "not JSON";
+        QByteArray random(4096, '\0');
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+        QTest::newRow("random bytes") << random << 1 << "not JSON";
+        QTest::newRow("a record's start, then not") << joined(lines) + "{\"seq\":7,}\n" << 7 << "not JSON";
+        QTest::newRow("empty") << QByteArray() << 1 << "no record: the file is empty";
+        QTest::newRow("only a cut-off line") << lines[0].left(70) << 1 << "no record: only lines cut off";
         QTest::newRow("key missing") << with(2, QByteArray(lines[2]).replace(",\"board\":\"Maskrom\"", ""))
                                      << 3 << "key \"board\" missing";
         const QByteArray reordered = QByteArray(lines[2])
@@ -128,10 +194,10 @@ private slots:
 
     void verifyFindsBrokenLine()
     {
-        QFETCH(QList<QByteArray>, content);
+        QFETCH(QByteArray, content);
         QFETCH(int, line);
         QFETCH(QString, why);
-        QVERIFY(write(dir.filePath(QStringLiteral("broken.jsonl")), joined(content)));
+        QVERIFY(write(dir.filePath(QStringLiteral("broken.jsonl")), content));
         const Run run = runTool({ "verify", "broken.jsonl" }, dir.path());
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.out, QByteArray());
@@ -147,7 +213,9 @@ private slots:
         QTest::addColumn<QList<int>>("cutLines");
         QTest::newRow("cut last line") << lines[0].left(70) << 0 << QList<int> { 4 };
         QTest::newRow("records after the cut") << lines[0].left(70) << 2 << QList<int> { 4 };
+        QTest::newRow("cut before the brace") << lines[0].chopped(1) << 0 << QList<int> { 4 };
         QTest::newRow("zeros") << QByteArray(30, '\0') << 2 << QList<int> { 4 };
+        QTest::newRow("cut, then zeros") << lines[0].left(70) + QByteArray(30, '\0') << 1 << QList<int> { 4 };
         QTest::newRow("cut twice") << lines[0].left(70) + '\n' + lines[0].left(9) << 1 << QList<int> { 4, 5 };
     }
 

@@ -2,17 +2,7 @@
 
 #include "tracerecord.h"
 
-#include <QJsonDocument>
-#include <QJsonParseError>
-
 namespace {
-
-bool isJson(QByteArrayView line)
-{
-    QJsonParseError error;
-    QJsonDocument::fromJson(line.toByteArray(), &error);
-    return error.error == QJsonParseError::NoError;
-}
 
 // Where the chain stands after the last record.
 struct ChainEnd
@@ -41,15 +31,16 @@ TraceVerification verifyTrace(QByteArrayView content)
         const ParsedTraceLine parsed = Trace::parseLine(lines[i]);
         if (!parsed.record) {
             // Lines cut off by power losses (one after another when the append after a cut
-            // was cut too): the file ends there, or the next record chains past them.
+            // was cut too): the file ends there, or the next record chains past them. A
+            // line after them that is no record fails by itself.
             qsizetype next = i;
-            while (next < lines.size() && !isJson(lines[next]))
+            while (next < lines.size() && Trace::isCutOffLine(lines[next]))
                 ++next;
             if (next == i)
                 return fail(i, parsed.problem);
             if (next < lines.size()) {
                 const ParsedTraceLine after = Trace::parseLine(lines[next]);
-                if (!after.record || !end.continuedBy(*after.record))
+                if (after.record && !end.continuedBy(*after.record))
                     return fail(i, parsed.problem);
             }
             for (; i < next; ++i)
@@ -67,6 +58,14 @@ TraceVerification verifyTrace(QByteArrayView content)
         end = { record.seq, Trace::sha256Hex(lines[i]), i + 1 };
         ++result.records;
         ++i;
+    }
+    if (result.records == 0) {
+        // Empty, or cut off before its first record was whole: no action is on record, and
+        // a file emptied by hand must not pass.
+        result.cutOffLines.clear();
+        return fail(0,
+            lines.isEmpty() ? QStringLiteral("no record: the file is empty")
+                            : QStringLiteral("no record: only lines cut off by a power loss"));
     }
     return result;
 }
