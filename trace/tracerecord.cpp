@@ -79,6 +79,9 @@ bool keysInOrder(QByteArrayView line)
 
 constexpr qint64 maxSafeInteger = (qint64(1) << 53);
 
+// What an editor on a Windows PC puts before the first line when it saves the file.
+constexpr QByteArrayView byteOrderMark("\xEF\xBB\xBF");
+
 // How far a line follows the form formatLine() writes, read from its start.
 enum class Scan { Matched, RanOut, Departs };
 
@@ -264,18 +267,32 @@ QStringList filesIn(const QString &directory)
     return files;
 }
 
-QList<QByteArrayView> lines(QByteArrayView content)
+Lines splitLines(QByteArrayView content)
 {
-    QList<QByteArrayView> lines;
+    Lines split;
+    if (content.startsWith(byteOrderMark)) {
+        split.byteOrderMark = true;
+        content = content.sliced(byteOrderMark.size());
+    }
     qsizetype start = 0;
     while (start < content.size()) {
-        qsizetype end = content.indexOf('\n', start);
-        if (end < 0)
-            end = content.size();
-        lines.append(content.sliced(start, end - start));
-        start = end + 1;
+        const qsizetype lineEnd = content.indexOf('\n', start);
+        const qsizetype next = lineEnd < 0 ? content.size() : lineEnd + 1;
+        qsizetype end = lineEnd < 0 ? content.size() : lineEnd;
+        if (end > start && content[end - 1] == '\r') {
+            --end;
+            if (split.firstCarriageReturn < 0)
+                split.firstCarriageReturn = split.lines.size();
+        }
+        split.lines.append(content.sliced(start, end - start));
+        start = next;
     }
-    return lines;
+    return split;
+}
+
+QList<QByteArrayView> lines(QByteArrayView content)
+{
+    return splitLines(content).lines;
 }
 
 bool isCutOffLine(QByteArrayView line)

@@ -64,8 +64,20 @@ QByteArray jsonString(const QString &text);
 // The plug-in's fields of a record: its file name and the SHA-256 of its file.
 void setPlugin(TraceRecord &record, const QString &pluginPath);
 
-// The lines of a trace file's content, without their line ends; the last one also when
-// its line end was lost.
+// A trace file's content split into lines, and what an editor added that the split took
+// away.
+struct Lines
+{
+    // Each without its line end ('\n', or "\r\n"); the last one also when its line end
+    // was lost. A lone '\r' at the very end is taken for a line end too.
+    QList<QByteArrayView> lines;
+    // A UTF-8 byte order mark before the first line, left out of it.
+    bool byteOrderMark = false;
+    // The index in lines of the first one that ended in '\r', left out of it; -1 when none.
+    qsizetype firstCarriageReturn = -1;
+};
+Lines splitLines(QByteArrayView content);
+// The lines as the records were written: splitLines(content).lines.
 QList<QByteArrayView> lines(QByteArrayView content);
 
 // True for a line (without its line end) that a power loss cut short: the start of a

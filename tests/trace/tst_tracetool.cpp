@@ -50,10 +50,12 @@ QList<QByteArray> journalRecords(const QString &directory, const QList<TraceReco
     return lines;
 }
 
-QByteArray joined(const QList<QByteArray> &lines)
+QByteArray joined(const QList<QByteArray> &lines, const QByteArray &lineEnd = "\n")
 {
-    return lines.join('\n') + '\n';
+    return lines.join(lineEnd) + lineEnd;
 }
+
+const QByteArray byteOrderMark = "\xEF\xBB\xBF";
 
 } // namespace
 
@@ -76,6 +78,39 @@ private slots:
         lines = journalRecords(dir.path(), records);
         QCOMPARE(lines.size(), 6);
         file = fileName(5);
+    }
+
+    void splitLines_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QList<QByteArray>>("expected");
+        QTest::addColumn<bool>("byteOrderMark");
+        QTest::addColumn<int>("firstCarriageReturn");
+        QTest::newRow("last line end lost")
+            << QByteArray("a\n\nb") << QList<QByteArray> { "a", "", "b" } << false << -1;
+        QTest::newRow("CRLF from line 2, lone CR at the end")
+            << QByteArray("a\nb\r\n\r\nc\r") << QList<QByteArray> { "a", "b", "", "c" } << false << 1;
+        QTest::newRow("CR inside a line")
+            << QByteArray("a\rb\n") << QList<QByteArray> { "a\rb" } << false << -1;
+        QTest::newRow("BOM") << byteOrderMark + "a\r\n" << QList<QByteArray> { "a" } << true << 0;
+        QTest::newRow("BOM alone") << byteOrderMark << QList<QByteArray>() << true << -1;
+        QTest::newRow("BOM on line 2")
+            << "a\n" + byteOrderMark + "b" << QList<QByteArray> { "a", byteOrderMark + "b" } << false << -1;
+    }
+
+    void splitLines()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QList<QByteArray>, expected);
+        QFETCH(bool, byteOrderMark);
+        QFETCH(int, firstCarriageReturn);
+        const Trace::Lines split = Trace::splitLines(content);
+        QList<QByteArray> lines;
+        for (const QByteArrayView line : split.lines)
+            lines.append(line.toByteArray());
+        QCOMPARE(lines, expected);
+        QCOMPARE(split.byteOrderMark, byteOrderMark);
+        QCOMPARE(split.firstCarriageReturn, qsizetype(firstCarriageReturn));
     }
 
     // Whatever the values, a record cut short anywhere is a cut-off line, zeros after the
@@ -174,6 +209,12 @@ private slots:
         QTest::newRow("a record's start, then not") << joined(lines) + "{\"seq\":7,}\n" << 7 << "not JSON";
         QTest::newRow("empty") << QByteArray() << 1 << "no record: the file is empty";
         QTest::newRow("only a cut-off line") << lines[0].left(70) << 1 << "no record: only lines cut off";
+        QTest::newRow("BOM added") << byteOrderMark + joined(lines) << 1 << "BOM added";
+        QTest::newRow("CRLF") << joined(lines, "\r\n") << 1 << "line ends changed to CRLF";
+        QTest::newRow("CRLF from line 5")
+            << joined(lines.mid(0, 4)) + joined(lines.mid(4), "\r\n") << 5 << "line ends changed to CRLF";
+        QTest::newRow("cut-off line with CRLF") << joined(lines) + lines[0].left(70) + "\r\n"
+                                                << 7 << "line ends changed to CRLF";
         QTest::newRow("key missing") << with(2, QByteArray(lines[2]).replace(",\"board\":\"Maskrom\"", ""))
                                      << 3 << "key \"board\" missing";
         const QByteArray reordered = QByteArray(lines[2])
@@ -293,6 +334,31 @@ private slots:
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(run.out, expected);
         QCOMPARE(run.errors, QStringList());
+    }
+
+    // Opened and saved by an editor: find and summary take its records as they were written.
+    void readersTakeEditedFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("BOM") << byteOrderMark + joined(lines);
+        QTest::newRow("CRLF") << joined(lines, "\r\n");
+        QTest::newRow("BOM and CRLF, last line end lost") << byteOrderMark + joined(lines, "\r\n").chopped(1);
+    }
+
+    void readersTakeEditedFile()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir editedDir;
+        QVERIFY(editedDir.isValid());
+        QVERIFY(write(editedDir.filePath(file), content));
+
+        const Run found = runTool({ "find", "0A1B2C3D", editedDir.path() }, dir.path());
+        QCOMPARE(found.exitCode, 0);
+        QCOMPARE(found.out, joined(lines));
+        const Run summary = runTool({ "summary", editedDir.path() }, dir.path());
+        QCOMPARE(summary.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(summary.out).split(QLatin1Char('\n')).value(1),
+            Trace::dateOfFileName(file).toString(Qt::ISODate) + "\tbasic\t6\t0");
     }
 
     void findInTheDirectoryBesideTheProgram()

@@ -24,21 +24,29 @@ TraceVerification verifyTrace(QByteArrayView content)
         result.problem = problem;
         return result;
     };
-    const QList<QByteArrayView> lines = Trace::lines(content);
+    // The other readers take such a file's records as they are; here the change is named.
+    const Trace::Lines split = Trace::splitLines(content);
+    if (split.byteOrderMark)
+        return fail(0, QStringLiteral("BOM added"));
+    const QList<QByteArrayView> &lines = split.lines;
     ChainEnd end;
     qsizetype i = 0;
     while (i < lines.size()) {
         const ParsedTraceLine parsed = Trace::parseLine(lines[i]);
+        // Named only on a line that is a record without it: random bytes hold a "\r" too.
+        if (i == split.firstCarriageReturn && (parsed.record || Trace::isCutOffLine(lines[i])))
+            return fail(i, QStringLiteral("line ends changed to CRLF"));
         if (!parsed.record) {
             // Lines cut off by power losses (one after another when the append after a cut
             // was cut too): the file ends there, or the next record chains past them. A
             // line after them that is no record fails by itself.
             qsizetype next = i;
-            while (next < lines.size() && Trace::isCutOffLine(lines[next]))
+            while (
+                next < lines.size() && next != split.firstCarriageReturn && Trace::isCutOffLine(lines[next]))
                 ++next;
             if (next == i)
                 return fail(i, parsed.problem);
-            if (next < lines.size()) {
+            if (next < lines.size() && next != split.firstCarriageReturn) {
                 const ParsedTraceLine after = Trace::parseLine(lines[next]);
                 if (after.record && !end.continuedBy(*after.record))
                     return fail(i, parsed.problem);

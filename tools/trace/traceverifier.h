@@ -18,5 +18,6 @@ struct TraceVerification
 
 // Checks every line of a trace file: each is a record, "seq" counts up from 1 and each
 // "prev" is the SHA-256 of the record line before it; a line cut off by a power loss
-// only where the chain goes around it. Stops at the first bad line.
+// only where the chain goes around it. Bytes an editor added (a byte order mark, "\r\n"
+// line ends) break the file too. Stops at the first bad line.
 TraceVerification verifyTrace(QByteArrayView content);
