@@ -30,19 +30,38 @@ std::optional<QByteArrayView> stringAfter(QByteArrayView line, std::string_view 
 
 } // namespace
 
-void WrittenCpuIds::addDirectory(const QString &directory)
+void WrittenCpuIds::refresh(const QString &directory)
 {
     for (const QString &path : Trace::filesIn(directory)) {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || file.size() == 0)
+        if (!file.open(QIODevice::ReadOnly))
             continue;
+        const qint64 size = file.size();
+        qint64 from = readUpTo.value(path);
+        // A file that shrank was replaced: read it again from its start.
+        if (size < from)
+            from = 0;
+        if (size == from)
+            continue;
+        QByteArray copy;
+        QByteArrayView content;
         // Mapped rather than read: a year of records is scanned without a copy.
-        if (const uchar *mapped = file.map(0, file.size())) {
-            addLines(QByteArrayView(mapped, file.size()));
-            file.unmap(const_cast<uchar *>(mapped));
+        uchar *mapped = file.map(from, size - from);
+        if (mapped) {
+            content = QByteArrayView(mapped, size - from);
         } else {
-            addLines(file.readAll());
+            if (!file.seek(from))
+                continue;
+            copy = file.read(size - from);
+            content = copy;
         }
+        addLines(content);
+        // A last line without its line end is read again next time: it may still grow.
+        const qsizetype lastLineEnd = content.lastIndexOf('\n');
+        if (lastLineEnd >= 0)
+            readUpTo.insert(path, from + lastLineEnd + 1);
+        if (mapped)
+            file.unmap(mapped);
     }
 }
 

@@ -5,11 +5,29 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #include <memory>
 
 using namespace SampleRecords;
 
 Q_DECLARE_METATYPE(TraceRecord)
+
+namespace {
+
+using Outcome = CpuIdClaim::Outcome;
+
+// A claim as a program that died before its record left it.
+bool leaveClaim(const QString &traceDir, const QString &cpuId, const QString &since)
+{
+    TraceClaim claim = TraceClaims::ownClaim(cpuId, since, QStringLiteral("Bench 1"));
+    claim.pid = 0;
+    return TraceClaims::create(traceDir, claim) == TraceClaims::Creation::Created;
+}
+
+} // namespace
 
 class TraceJournalTest : public QObject
 {
@@ -60,6 +78,10 @@ private slots:
         QVERIFY(write(writtenDir.filePath(fileName(6)), cut, QIODevice::Append));
         QVERIFY(write(writtenDir.filePath(QStringLiteral("Trace2024030.jsonl")),
             Trace::formatLine(record(utc(7), QStringLiteral("basic"), QStringLiteral("1234"))) + '\n'));
+
+        // A day's file an editor saved on a Windows PC: a BOM and CRLF line ends.
+        const QByteArray saved = Trace::formatLine(record(utc(8), QStringLiteral("basic"), QStringLiteral("ed17")));
+        QVERIFY(write(writtenDir.filePath(fileName(8)), "\xEF\xBB\xBF" + saved + "\r\n"));
 
         written = std::make_unique<TraceJournal>(writtenDir.path());
         written->loadWrittenCpuIds();
@@ -156,6 +178,30 @@ private slots:
         QCOMPARE(readAll(path), before + Trace::formatLine(next) + '\n');
     }
 
+    void appendAfterEditorSave()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(fileName(5));
+        TraceRecord first = record(utc(5, 0)), second = record(utc(5, 1));
+        {
+            TraceJournal journal(dir.path());
+            QVERIFY(journal.append(first) && journal.append(second));
+        }
+        QByteArray saved = readAll(path);
+        saved.replace("\n", "\r\n");
+        QVERIFY(write(path, "\xEF\xBB\xBF" + saved));
+
+        // The chain goes on from the record's own bytes, without the editor's line end.
+        TraceJournal journal(dir.path());
+        journal.loadWrittenCpuIds();
+        TraceRecord next = record(utc(5, 2));
+        QVERIFY(journal.append(next));
+        QCOMPARE(next.seq, 3);
+        QCOMPARE(next.prev, Trace::sha256Hex(Trace::formatLine(second)));
+        QCOMPARE(journal.claim(record(utc(5, 3))).outcome, Outcome::AlreadyWritten);
+    }
+
     void appendRefused_data()
     {
         QTest::addColumn<QString>("blocker"); // a regular file in the way
@@ -183,7 +229,8 @@ private slots:
         TraceJournal journal(dir.filePath(traceDir));
         TraceRecord record = SampleRecords::record(time);
         QVERIFY(!journal.append(record));
-        QVERIFY(!journal.cpuIdWrittenAt(*record.cpuId));
+        // No record says so, but this program knows the board may have been written.
+        QCOMPARE(journal.cpuIdWrittenAt(*record.cpuId), time);
         const QStringList left
             = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         QCOMPARE(left, blocker.isEmpty() ? QStringList() : QStringList { blocker });
@@ -245,6 +292,7 @@ private slots:
         QTest::newRow("station says exit code 0") << "ff06" << QString();
         QTest::newRow("cut-off line") << "9907" << QString();
         QTest::newRow("not a trace file") << "1234" << QString();
+        QTest::newRow("saved by an editor") << "ed17" << utc(8);
     }
 
     void cpuIdWrittenAt()
@@ -253,6 +301,13 @@ private slots:
         QFETCH(QString, time);
         QCOMPARE(written->cpuIdWrittenAt(cpuId).value_or(QString()), time);
     }
+
+    void claimSettledByTheActionsRecord_data();
+    void claimSettledByTheActionsRecord();
+    void claimLeftByADeadProgram_data();
+    void claimLeftByADeadProgram();
+    void claimUnavailable_data();
+    void claimUnavailable();
 
     void appendKeepsIndexInStep()
     {
@@ -267,6 +322,134 @@ private slots:
         QCOMPARE(middle.seq, 6);
     }
 };
+
+void TraceJournalTest::claimSettledByTheActionsRecord_data()
+{
+    QTest::addColumn<qint32>("exitCode");
+    QTest::addColumn<bool>("recordWritten");
+    QTest::addColumn<bool>("boardMayBeWritten");
+    QTest::addColumn<Outcome>("nextClaim"); // by another program on the folder
+    QTest::newRow("written") << 0 << true << true << Outcome::AlreadyWritten;
+    QTest::newRow("failed") << -2 << true << false << Outcome::Claimed;
+    QTest::newRow("write failed") << -1 << true << true << Outcome::Claimed;
+    QTest::newRow("no record after the write") << 0 << false << true << Outcome::InDoubt;
+    QTest::newRow("no record, board untouched") << -2 << false << false << Outcome::Claimed;
+}
+
+void TraceJournalTest::claimSettledByTheActionsRecord()
+{
+    QFETCH(qint32, exitCode);
+    QFETCH(bool, recordWritten);
+    QFETCH(bool, boardMayBeWritten);
+    QFETCH(Outcome, nextClaim);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    TraceJournal journal(dir.path()), other(dir.path());
+    journal.loadWrittenCpuIds();
+    other.loadWrittenCpuIds();
+
+    TraceRecord record = SampleRecords::record(utc(5), QStringLiteral("basic"), QStringLiteral("c1a1"), exitCode);
+    QCOMPARE(journal.claim(record).outcome, Outcome::Claimed);
+    // While the action runs, the other program may not take the board.
+    const CpuIdClaim meanwhile = other.claim(SampleRecords::record(utc(5, 1), QStringLiteral("basic"), *record.cpuId));
+    QCOMPARE(meanwhile.outcome, Outcome::InDoubt);
+    QCOMPARE(meanwhile.time, record.time);
+    QCOMPARE(meanwhile.station, record.station);
+
+    // The day's file turned into a folder: the record cannot be written.
+    const QString dayFile = dir.filePath(fileName(5));
+    if (!recordWritten)
+        QVERIFY(QDir().mkpath(dayFile));
+    QCOMPARE(journal.append(record, boardMayBeWritten), recordWritten);
+    if (!recordWritten)
+        QVERIFY(QDir().rmdir(dayFile));
+    QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir.path()) + "/c1a1.json"), nextClaim == Outcome::InDoubt);
+    QCOMPARE(other.claim(SampleRecords::record(utc(5, 2), QStringLiteral("basic"), *record.cpuId)).outcome,
+        nextClaim);
+    // This program never writes a board again that may carry its data.
+    QCOMPARE(journal.claim(SampleRecords::record(utc(5, 3), QStringLiteral("basic"), *record.cpuId)).outcome,
+        recordWritten && exitCode == 0 ? Outcome::AlreadyWritten : Outcome::InDoubt);
+}
+
+void TraceJournalTest::claimLeftByADeadProgram_data()
+{
+    QTest::addColumn<std::optional<qint32>>("recordExitCode"); // of the record found later
+    QTest::addColumn<Outcome>("afterRestart");
+    QTest::newRow("no record") << std::optional<qint32>() << Outcome::InDoubt;
+    QTest::newRow("written") << std::optional<qint32>(0) << Outcome::AlreadyWritten;
+    QTest::newRow("failed") << std::optional<qint32>(-2) << Outcome::Claimed;
+}
+
+void TraceJournalTest::claimLeftByADeadProgram()
+{
+    QFETCH(std::optional<qint32>, recordExitCode);
+    QFETCH(Outcome, afterRestart);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cpuId = QStringLiteral("dead01");
+    QVERIFY(leaveClaim(dir.path(), cpuId, utc(5)));
+    if (recordExitCode) {
+        // Killed after its record, before it removed the claim.
+        TraceRecord record = SampleRecords::record(utc(5), QStringLiteral("basic"), cpuId, *recordExitCode);
+        QVERIFY(TraceJournal(dir.path()).append(record, false));
+    }
+
+    TraceJournal restarted(dir.path());
+    restarted.loadWrittenCpuIds();
+    QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir.path()) + "/dead01.json"), !recordExitCode);
+    const CpuIdClaim answer = restarted.claim(SampleRecords::record(utc(6), QStringLiteral("basic"), cpuId));
+    QCOMPARE(answer.outcome, afterRestart);
+    QCOMPARE(answer.time, afterRestart == Outcome::Claimed ? QString() : utc(5));
+}
+
+void TraceJournalTest::claimUnavailable_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("trace is a file") << "trace file";
+    QTest::newRow("day file is a folder") << "day folder";
+    QTest::newRow("a foreign line at the end") << "foreign line";
+    QTest::newRow("damage beyond the tail the journal reads") << "long damage";
+#ifdef Q_OS_UNIX
+    QTest::newRow("day file is a pipe") << "day pipe";
+#endif
+}
+
+void TraceJournalTest::claimUnavailable()
+{
+    QFETCH(QString, damage);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString traceDir = dir.filePath(QStringLiteral("trace"));
+    QVERIFY(QDir().mkpath(traceDir));
+    const QString dayFile = QDir(traceDir).filePath(fileName(5));
+    TraceRecord first = record(utc(5, 0), QStringLiteral("basic"), QStringLiteral("f00d"));
+    QVERIFY(TraceJournal(traceDir).append(first));
+    if (damage == "trace file") {
+        QVERIFY(QDir(traceDir).removeRecursively());
+        QVERIFY(write(traceDir, "not a folder"));
+    } else if (damage == "day folder") {
+        QVERIFY(QFile::remove(dayFile) && QDir().mkpath(dayFile));
+    } else if (damage == "foreign line") {
+        QVERIFY(write(dayFile, "garbage inserted by someone\n", QIODevice::Append));
+    } else if (damage == "long damage") {
+        // A record cut short, then more than the journal reads back before giving up.
+        QVERIFY(write(dayFile, "{\"seq\":2," + QByteArray(TraceJournal::maxTailRead + 1, 'x'), QIODevice::Append));
+    } else if (damage == "day pipe") {
+#ifdef Q_OS_UNIX
+        QVERIFY(QFile::remove(dayFile));
+        QCOMPARE(mkfifo(QFile::encodeName(dayFile).constData(), 0600), 0);
+#endif
+    }
+
+    TraceJournal journal(traceDir);
+    journal.loadWrittenCpuIds();
+    TraceRecord next = record(utc(5, 1), QStringLiteral("basic"), QStringLiteral("beef"));
+    QCOMPARE(journal.claim(next).outcome, Outcome::Unavailable);
+    QVERIFY(!QFileInfo::exists(TraceClaims::directoryOf(traceDir) + "/beef.json"));
+    QVERIFY(!journal.append(next, false));
+    // The board was never written: nothing keeps it from the next attempt.
+    QVERIFY(!journal.cpuIdWrittenAt(*next.cpuId));
+}
 
 QTEST_GUILESS_MAIN(TraceJournalTest)
 #include "tst_tracejournal.moc"
