@@ -44,13 +44,8 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
     const QString cpuId = QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(otp + 1), idLength).toHex());
     traceRecord.cpuId = cpuId;
 
-    if (const std::optional<QString> writtenAt = duplicateWrittenAt(cpuId)) {
-        if (duplicateGuard == DuplicateCpuIdGuard::Refuse) {
-            qDebug() << "cpuid already written";
-            return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
-        }
-        emit update_process(tr("cpuid already written at %1").arg(*writtenAt), true);
-    }
+    if (const std::optional<FinalLine> refused = claimCpuId())
+        return *refused;
 
     progress(tr("encode cpuid..."));
     plugin.addBufferParam(KORVANE_PARAM_PLAINTEXT, Buffer_T { otp + 1, idLength });
@@ -65,6 +60,7 @@ ThreadWorker::FinalLine ThreadWorker::basicAction()
 
     progress(tr("write cpuid..."));
     // Only the id's length of the output goes to the board.
+    boardWriteAttempted = true;
     if (ZV_WriteVendorRpmbData(ZV_RPMB_VENDOR_CPUID, 0, encrypted, static_cast<uint16_t>(idLength), 0) == 0) {
         qDebug() << "failed to write cpuid";
         return fail(ExitCode::WriteCpuIdFailed, tr("write cpuid...fail"));

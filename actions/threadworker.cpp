@@ -48,6 +48,7 @@ void ThreadWorker::process()
     QElapsedTimer clock;
     clock.start();
     traceRecord = traceLaunchFields;
+    boardWriteAttempted = false;
     traceRecord.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
     const char *closingLog = nullptr;
     FinalLine last;
@@ -85,11 +86,35 @@ ThreadWorker::FinalLine ThreadWorker::fail(qint32 code, const QString &line)
     return { line, true };
 }
 
-std::optional<QString> ThreadWorker::duplicateWrittenAt(const QString &cpuId) const
+std::optional<ThreadWorker::FinalLine> ThreadWorker::claimCpuId()
 {
     if (!traceJournal || duplicateGuard == DuplicateCpuIdGuard::Off)
         return std::nullopt;
-    return traceJournal->cpuIdWrittenAt(cpuId);
+    const bool refuse = duplicateGuard == DuplicateCpuIdGuard::Refuse;
+    const CpuIdClaim claim = traceJournal->claim(traceRecord);
+    switch (claim.outcome) {
+    case CpuIdClaim::Outcome::Claimed:
+        return std::nullopt;
+    case CpuIdClaim::Outcome::AlreadyWritten:
+        if (refuse) {
+            qDebug() << "cpuid already written";
+            return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
+        }
+        emit update_process(tr("cpuid already written at %1").arg(claim.time), true);
+        return std::nullopt;
+    case CpuIdClaim::Outcome::InDoubt:
+        qDebug() << "cpuid in doubt";
+        emit update_process(tr("cpuid in doubt since %1 on %2").arg(claim.time, claim.station), true);
+        if (refuse)
+            return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
+        return std::nullopt;
+    case CpuIdClaim::Outcome::Unavailable:
+        qDebug() << "trace not writable";
+        if (refuse)
+            return fail(ExitCode::TraceNotWritable, tr("check trace...fail"));
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 void ThreadWorker::recordTrace(const QString &level, qint64 durationMs)
@@ -98,7 +123,7 @@ void ThreadWorker::recordTrace(const QString &level, qint64 durationMs)
     traceRecord.exitCode = exitCode;
     traceRecord.durationMs = durationMs;
     // The board has been written whatever happens here: the exit code stays.
-    if (!traceJournal->append(traceRecord)) {
+    if (!traceJournal->append(traceRecord, boardWriteAttempted)) {
         qDebug() << "failed to write trace";
         emit update_process(tr("write trace...fail"), true);
     }

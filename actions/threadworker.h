@@ -51,7 +51,9 @@ private:
     FinalLine highAction();
     FinalLine fail(qint32 code, const QString &line);
     void progress(const QString &text) { emit update_process(text, false); }
-    std::optional<QString> duplicateWrittenAt(const QString &cpuId) const;
+    // Claims the run's CPU id when the guard is on: the final line of a refusal, or
+    // nothing when the action may go on.
+    std::optional<FinalLine> claimCpuId();
     void recordTrace(const QString &level, qint64 durationMs);
 
     RunAction_T action = RunAction_T(0);
@@ -64,4 +66,6 @@ private:
     TraceRecord traceLaunchFields;
     // The record of the current run, filled in as its steps find things out.
     TraceRecord traceRecord;
+    // Set from the device write's call on: the board may carry the run's data.
+    bool boardWriteAttempted = false;
 };

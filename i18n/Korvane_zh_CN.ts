@@ -211,6 +211,14 @@
         <translation>cpuid已于%1写入</translation>
     </message>
     <message>
+        <source>cpuid in doubt since %1 on %2</source>
+        <translation>cpuid自%1起在%2上状态不明</translation>
+    </message>
+    <message>
+        <source>check trace...fail</source>
+        <translation>检查追溯记录...失败</translation>
+    </message>
+    <message>
         <source>write trace...fail</source>
         <translation>写入追溯记录...失败</translation>
     </message>

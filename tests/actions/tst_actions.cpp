@@ -7,6 +7,7 @@
 #include "testplugins.h"
 #include "tracefiles.h"
 #include "threadworker.h"
+#include "traceclaims.h"
 #include "tracejournal.h"
 
 #include "ZVUpgrade_DLL.h"
@@ -140,6 +141,8 @@ private slots:
     void duplicateGuard_data();
     void duplicateGuard();
     void guardSeesRecordsOfThisWindow();
+    void claimInDoubtOrUnavailable_data();
+    void claimInDoubtOrUnavailable();
     void unwritableTraceKeepsTheResult();
 
 private:
@@ -668,6 +671,57 @@ void TestActions::guardSeesRecordsOfThisWindow()
     QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
     QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), 2);
     QCOMPARE(traceRecords().size(), 3);
+}
+
+void TestActions::claimInDoubtOrUnavailable_data()
+{
+    QTest::addColumn<QString>("guard");
+    QTest::addColumn<bool>("claimLeft"); // else the trace cannot take a claim
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("logLine");
+    QTest::newRow("in doubt, refuse") << "refuse" << true << -11 << "cpuid in doubt";
+    QTest::newRow("in doubt, warn") << "warn" << true << 0 << "cpuid in doubt";
+    QTest::newRow("trace not writable, refuse") << "refuse" << false << -13 << "trace not writable";
+    QTest::newRow("trace not writable, warn") << "warn" << false << 0 << "trace not writable";
+}
+
+void TestActions::claimInDoubtOrUnavailable()
+{
+    QFETCH(QString, guard);
+    QFETCH(bool, claimLeft);
+    QFETCH(int, exitCode);
+    QFETCH(QString, logLine);
+    const MessageHandlerGuard handlerGuard;
+    bench->attach(QStringLiteral("b1"));
+    const QString since = QStringLiteral("2026-01-02T03:04:05.678Z");
+    if (claimLeft) {
+        // Left by a program that died between its claim and its record.
+        TraceClaim claim = TraceClaims::ownClaim(
+            QString::fromLatin1(bench->cpuId(QStringLiteral("b1")).toHex()), since, QStringLiteral("Bench 7"));
+        claim.pid = 0;
+        QCOMPARE(TraceClaims::create(traceDirectory(), claim), TraceClaims::Creation::Created);
+    } else {
+        env->writeFile(QStringLiteral("trace"), "a file where the directory should be");
+    }
+    openWindow(true, 7, { { "TRACE", true }, { "DUPLICATE_CPUID", guard }, { "LOG", true } });
+
+    run(1);
+    if (exitCode == 0)
+        QCOMPARE(nextBox(QMessageBox::Information).text, "Action ok.");
+    else
+        QCOMPARE(nextBox(QMessageBox::Critical).text, QStringLiteral("Action failed,err=%1!").arg(exitCode));
+    Lines lines = expectLines(exitCode == 0 ? doneLines[1]
+            : claimLeft                     ? "read cpuid...|check cpuid...fail"
+                                            : "read cpuid...|check trace...fail",
+        exitCode != 0);
+    if (claimLeft)
+        lines.insert(1, { "cpuid in doubt since " + since + " on Bench 7", true });
+    else
+        lines.append({ "write trace...fail", true });
+    QCOMPARE(outputLines(), lines);
+    QVERIFY(logFile().contains(logLine.toUtf8()));
+    QCOMPARE(pluginJournal->calls().isEmpty(), exitCode != 0);
+    QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), exitCode == 0 ? 1 : 0);
 }
 
 void TestActions::unwritableTraceKeepsTheResult()
