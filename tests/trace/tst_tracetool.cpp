@@ -1,4 +1,5 @@
 #include "samplerecords.h"
+#include "traceclaims.h"
 #include "tracejournal.h"
 
 #include <QDir>
@@ -431,12 +432,66 @@ private slots:
         QCOMPARE(run.errors, QStringList { arguments.constLast() + ": no such directory" });
     }
 
+    void releaseEndsOnlyAClaimInDoubt_data()
+    {
+        QTest::addColumn<QString>("owner"); // of the claim
+        QTest::addColumn<QString>("argument"); // the CPU id as given
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("died") << "died" << "C1A1" << 0;
+        QTest::newRow("still running here") << "running" << "c1a1" << 1;
+        QTest::newRow("made on another computer") << "elsewhere" << "c1a1" << 1;
+        QTest::newRow("no claim") << "" << "c1a1" << 1;
+        QTest::newRow("a path for a CPU id") << "died" << "../c1a1" << 1;
+    }
+
+    void releaseEndsOnlyAClaimInDoubt()
+    {
+        QFETCH(QString, owner);
+        QFETCH(QString, argument);
+        QFETCH(int, exitCode);
+        QTemporaryDir traceDir;
+        QVERIFY(traceDir.isValid());
+        QCOMPARE(journalRecords(traceDir.path(), { record(utc(5, 0)) }).size(), 1);
+        TraceClaim claim = TraceClaims::ownClaim(QStringLiteral("c1a1"), utc(5, 30), QStringLiteral("Bench 2"));
+        if (owner == "died")
+            claim.pid = 0;
+        if (owner == "elsewhere")
+            claim.host += QStringLiteral("-other");
+        if (!owner.isEmpty())
+            QCOMPARE(TraceClaims::create(traceDir.path(), claim), TraceClaims::Creation::Created);
+
+        const Run released = runTool(
+            { "release", argument, "--reason", "board read back: never written", traceDir.path() }, dir.path());
+        QCOMPARE(released.exitCode, exitCode);
+        QCOMPARE(TraceClaims::read(traceDir.path(), QStringLiteral("c1a1")).has_value(),
+            !owner.isEmpty() && exitCode != 0);
+        const QList<TraceRelease> releases = TraceClaims::releases(traceDir.path());
+        QCOMPARE(releases.size(), exitCode == 0 ? 1 : 0);
+        if (exitCode != 0)
+            return;
+        QCOMPARE(releases.constFirst().claim.since, claim.since);
+        QCOMPARE(releases.constFirst().reason, "board read back: never written");
+        QVERIFY(releases.constFirst().by.endsWith('@' + claim.host));
+
+        // Who, when and why stay to be seen; the claim cannot be released twice.
+        const Run found = runTool({ "find", "c1a1", traceDir.path() }, dir.path());
+        QCOMPARE(found.exitCode, 0);
+        QCOMPARE(found.out, TraceClaims::formatLine(releases.constFirst()) + '\n');
+        const Run verified = runTool({ "verify", fileName(5) }, traceDir.path());
+        QCOMPARE(verified.exitCode, 0);
+        QVERIFY2(verified.out.contains("c1a1 in doubt since " + utc(5, 30).toUtf8() + " on Bench 2, released at "),
+            verified.out.constData());
+        QCOMPARE(runTool({ "release", "c1a1", "--reason", "again", traceDir.path() }, dir.path()).exitCode, 1);
+    }
+
     void wrongUsage_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("unknown command") << QStringList { "check", "x.jsonl" };
         QTest::newRow("verify without files") << QStringList { "verify" };
         QTest::newRow("find with more") << QStringList { "find", "ab", ".", "." };
+        QTest::newRow("release without a reason") << QStringList { "release", "ab12", "--reason", " " };
+        QTest::newRow("a reason for find") << QStringList { "find", "ab12", "--reason", "x" };
     }
 
     void wrongUsage()

@@ -28,15 +28,25 @@ QString commandsHelp(const QString &defaultDirectory)
         "                    A file saved by an editor is bad: \"BOM added\", \"line ends\n"
         "                    changed to CRLF\". A file without a complete record is bad at\n"
         "                    line 1, an empty file too: \"no record\".\n"
+        "                    Then the file's day's claims in doubt and releases, one line\n"
+        "                    each, from the directory beside it.\n"
         "                    Exit status: 0 every file verified; 1 a bad line, a file\n"
         "                    without a record, or a file that cannot be read.\n"
         "  find CPUID [DIR]  Prints the records of one CPU id (any case) as they are\n"
-        "                    stored, oldest first.\n"
+        "                    stored, oldest first, then its claim in doubt and its\n"
+        "                    releases, each a JSON line (\"claim\" or \"release\" first).\n"
         "                    Exit status: 0 found; 1 none found; 2 no such DIR.\n"
         "  summary [DIR]     Counts the records of each day and level, passed meaning\n"
         "                    exit_code 0: tab-separated lines under the header\n"
         "                    \"day level passed failed\".\n"
         "                    Exit status: 0; 2 no such DIR.\n"
+        "  release CPUID --reason TEXT [DIR]\n"
+        "                    Ends the claim in doubt of a CPU id once a person has\n"
+        "                    checked its board, keeping who, when and why in\n"
+        "                    DIR/releases.jsonl. A claim whose program still runs on this\n"
+        "                    computer, or that was made on another, is not released.\n"
+        "                    Exit status: 0 released; 1 no claim, or not released; 2 no\n"
+        "                    such DIR.\n"
         "\n"
         "DIR is a trace directory, by default the one beside this program:\n"
         "  %1\n"
@@ -64,8 +74,11 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral("Checks and reads Korvane's trace files."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption reasonOption(QStringLiteral("reason"),
+        QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
+    parser.addOption(reasonOption);
     parser.addPositionalArgument(QStringLiteral("command"),
-        QStringLiteral("verify, find or summary (see below)."), QStringLiteral("<command>"));
+        QStringLiteral("verify, find, summary or release (see below)."), QStringLiteral("<command>"));
     parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The command's arguments."),
         QStringLiteral("[<arguments>...]"));
     if (!parser.parse(QCoreApplication::arguments()))
@@ -87,17 +100,23 @@ int main(int argc, char *argv[])
     const QStringList arguments = parser.positionalArguments();
     const QString command = arguments.value(0);
     const QStringList rest = arguments.mid(1);
+    if (parser.isSet(reasonOption) && command != QLatin1String("release"))
+        return usageError(parser, QStringLiteral("only release takes --reason"));
     if (command == QLatin1String("verify") && !rest.isEmpty())
         return verify(rest);
     if (command == QLatin1String("find") && (rest.size() == 1 || rest.size() == 2))
         return find(rest.constFirst(), rest.value(1, defaultDirectory));
     if (command == QLatin1String("summary") && rest.size() <= 1)
         return summary(rest.value(0, defaultDirectory));
+    // A release without a reason would leave nobody able to tell why it was made.
+    const QString reason = parser.value(reasonOption).trimmed();
+    if (command == QLatin1String("release") && (rest.size() == 1 || rest.size() == 2) && !reason.isEmpty())
+        return release(rest.constFirst(), reason, rest.value(1, defaultDirectory));
 
     if (command.isEmpty())
         return usageError(parser, QStringLiteral("no command given"));
     if (command != QLatin1String("verify") && command != QLatin1String("find")
-        && command != QLatin1String("summary"))
+        && command != QLatin1String("summary") && command != QLatin1String("release"))
         return usageError(parser, QStringLiteral("unknown command \"%1\"").arg(command));
     return usageError(parser, QStringLiteral("wrong arguments for %1").arg(command));
 }

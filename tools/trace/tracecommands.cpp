@@ -1,12 +1,17 @@
 #include "tracecommands.h"
 
+#include "traceclaims.h"
+#include "tracejournal.h"
 #include "tracerecord.h"
 #include "traceverifier.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QSysInfo>
 
 #include <array>
 #include <cstdio>
@@ -60,6 +65,29 @@ void forEachLine(const QString &directory, Visit visit)
     }
 }
 
+QDate localDateOf(const QString &time)
+{
+    return QDateTime::fromString(time, Qt::ISODateWithMs).toLocalTime().date();
+}
+
+// What a trace file's directory says of the claims of its day: those in doubt, and those
+// a person released.
+void printClaimsOfDay(const QString &path)
+{
+    const QString directory = QFileInfo(path).absolutePath();
+    const QDate day = Trace::dateOfFileName(QFileInfo(path).fileName());
+    for (const TraceClaim &claim : TraceClaims::all(directory)) {
+        if (localDateOf(claim.since) == day)
+            print(QStringLiteral("%1: %2 in doubt since %3 on %4").arg(path, claim.cpuId, claim.since, claim.station));
+    }
+    for (const TraceRelease &release : TraceClaims::releases(directory)) {
+        if (localDateOf(release.claim.since) == day)
+            print(QStringLiteral("%1: %2 in doubt since %3 on %4, released at %5 by %6: %7")
+                      .arg(path, release.claim.cpuId, release.claim.since, release.claim.station, release.released,
+                          release.by, release.reason));
+    }
+}
+
 } // namespace
 
 void printError(const QString &text)
@@ -84,6 +112,7 @@ int verify(const QStringList &files)
             return ExitFailed;
         }
         print(QStringLiteral("%1: %2 records verified").arg(path).arg(verification.records));
+        printClaimsOfDay(path);
     }
     return ExitOk;
 }
@@ -105,6 +134,18 @@ int find(const QString &cpuId, const QString &directory)
             found = true;
         }
     });
+    // Then the claim in doubt and the releases, as they are kept.
+    const QString id = cpuId.toLower();
+    if (const std::optional<TraceClaim> claim = TraceClaims::read(directory, id)) {
+        write(stdout, TraceClaims::formatLine(*claim));
+        found = true;
+    }
+    for (const TraceRelease &release : TraceClaims::releases(directory)) {
+        if (release.claim.cpuId == id) {
+            write(stdout, TraceClaims::formatLine(release));
+            found = true;
+        }
+    }
     return found ? ExitOk : ExitFailed;
 }
 
@@ -142,6 +183,38 @@ int summary(const QString &directory)
         }
     }
     return ExitOk;
+}
+
+int release(const QString &cpuId, const QString &reason, const QString &directory)
+{
+    if (!isDirectory(directory))
+        return ExitUsage;
+    const QString id = cpuId.toLower();
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty())
+        user = qEnvironmentVariable("USERNAME");
+    const QString by = user + QLatin1Char('@') + QSysInfo::machineHostName();
+    TraceJournal journal(directory);
+    switch (journal.release(id, by, reason)) {
+    case TraceJournal::Release::Released:
+        print(QStringLiteral("%1: released").arg(id));
+        return ExitOk;
+    case TraceJournal::Release::NoClaim:
+        printError(QStringLiteral("%1: no claim in doubt").arg(id));
+        return ExitFailed;
+    case TraceJournal::Release::OwnerRunning: {
+        const TraceClaim claim = TraceClaims::read(directory, id).value_or(TraceClaim());
+        printError(QStringLiteral("%1: claimed by a program that may still be running (process %2 on %3)")
+                       .arg(id)
+                       .arg(claim.pid)
+                       .arg(claim.host));
+        return ExitFailed;
+    }
+    case TraceJournal::Release::Failed:
+        break;
+    }
+    printError(QStringLiteral("%1: the release could not be kept in %2").arg(id, directory));
+    return ExitFailed;
 }
 
 } // namespace TraceCommands

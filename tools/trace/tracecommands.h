@@ -16,6 +16,7 @@ enum ExitStatus {
 int verify(const QStringList &files);
 int find(const QString &cpuId, const QString &directory);
 int summary(const QString &directory);
+int release(const QString &cpuId, const QString &reason, const QString &directory);
 
 void printError(const QString &text);
 
