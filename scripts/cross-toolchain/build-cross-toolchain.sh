@@ -11,6 +11,8 @@
 #     linking libcrypto is self-contained.
 # Compiler: Debian's mingw-w64 g++ 12, posix thread model. Host tools (moc, rcc, uic) come from
 # Debian's qt6-base-dev-tools of the same version (QT_HOST_PATH=/usr).
+# Each source package is taken at the newest version whose source the archive still serves: it can
+# list a security update's binaries before it serves that update's source.
 # Usage: bash build-cross-toolchain.sh [work-dir] [install-prefix]   (about 40 minutes on 2 cores)
 set -euo pipefail
 work=${1:-/tmp/korvane-cross-toolchain}
@@ -29,7 +31,29 @@ fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends cmake ninja-build perl make xz-utils \
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix qt6-base-dev qt6-base-dev-tools dpkg-dev
-apt-get source --download-only qt6-base openssl
+# Fetches PKG's source into src/PKG, newest version first, and prints the version taken.
+fetch_source() {
+  local pkg=$1 dir=src/$1 v out
+  for v in $(apt-cache showsrc "$pkg" 2>/dev/null | awk '/^Version:/ { print $2 }' | sort -rV | uniq); do
+    rm -rf "$dir" && mkdir -p "$dir"   # nothing a failed try left may be taken for this one
+    if out=$(cd "$dir" && apt-get source --download-only -qq "$pkg=$v" 2>&1); then
+      echo "$v"; return 0
+    fi
+    echo "$pkg $v: source not served ($(printf '%s\n' "$out" | grep -m1 '^E:' || true)), trying an older one" >&2
+  done
+  rm -rf "$dir"
+  echo "no source of $pkg could be fetched (is a deb-src entry missing?)" >&2
+  return 1
+}
+qt_version=$(fetch_source qt6-base)
+ssl_version=$(fetch_source openssl)
+qt_upstream=${qt_version#*:} && qt_upstream=${qt_upstream%-*}      # 6.4.2+dfsg
+ssl_upstream=${ssl_version#*:} && ssl_upstream=${ssl_upstream%-*}  # 3.0.N
+qt_release=${qt_upstream%%+*}
+echo "sources taken: qt6-base $qt_version, openssl $ssl_version"
+# The archive's name, and the host tools from qt6-base-dev-tools, are Qt 6.4.2 and OpenSSL 3.0.
+[ "$qt_release" = 6.4.2 ] || { echo "qt6-base $qt_version is not Qt 6.4.2" >&2; exit 1; }
+case $ssl_upstream in 3.0.*) ;; *) echo "openssl $ssl_version is not OpenSSL 3.0" >&2; exit 1 ;; esac
 
 cat > mingw.cmake <<'TC'
 set(CMAKE_SYSTEM_NAME Windows)
@@ -44,8 +68,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 TC
 
-rm -rf qtbase-everywhere-src-6.4.2 && tar xf qt6-base_6.4.2+dfsg.orig.tar.xz
-cmake -S qtbase-everywhere-src-6.4.2 -B build-qt -G Ninja \
+rm -rf "qtbase-everywhere-src-$qt_release" && tar xf "src/qt6-base/qt6-base_$qt_upstream.orig.tar.xz"
+cmake -S "qtbase-everywhere-src-$qt_release" -B build-qt -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$work/mingw.cmake" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DCMAKE_INSTALL_PREFIX=$prefix/qt -DCMAKE_BUILD_TYPE=Release \
@@ -60,8 +84,8 @@ cmake -S qtbase-everywhere-src-6.4.2 -B build-qt -G Ninja \
 cmake --build build-qt --parallel "$(nproc)"
 rm -rf $prefix/qt && cmake --install build-qt
 
-rm -rf openssl-3.0.* && tar xf openssl_3.0.*.orig.tar.gz
-cd openssl-3.0.*/
+rm -rf openssl-3.0.* && tar xf "src/openssl/openssl_$ssl_upstream.orig.tar.gz"
+cd "openssl-$ssl_upstream"
 ./Configure mingw64 no-shared no-tests --cross-compile-prefix=x86_64-w64-mingw32- \
   --prefix=$prefix/openssl --libdir=lib
 make -j"$(nproc)" build_libs >/dev/null
@@ -69,5 +93,6 @@ make install_dev >/dev/null
 cd "$work"
 
 tar -C $prefix -cJf "$work/qt-6.4.2-openssl-3.0-mingw-w64-x86_64.tar.xz" qt openssl
+echo "sources taken: qt6-base $qt_version, openssl $ssl_version"
 sha256sum "$work/qt-6.4.2-openssl-3.0-mingw-w64-x86_64.tar.xz"
 echo "archive: $work/qt-6.4.2-openssl-3.0-mingw-w64-x86_64.tar.xz (copy it beside $here/ to replace the shared one)"
