@@ -37,9 +37,11 @@ object per line: {"event":"progress","text":...,"error":...}, then
 --loop (station mode): prints "WAITING for a board" and waits for one, runs the
 action, prints "UNITS passed=<n> failed=<n>", waits until no board is attached, and
 starts again.
-Ctrl+C or SIGTERM never cuts an action short: the program stops after it and prints
-"TOTAL passed=<n> failed=<n>". Basic in a loop needs "TRACE": true and
-"DUPLICATE_CPUID": "refuse".
+Ctrl+C, SIGTERM or SIGHUP never cuts an action short: the program stops after it
+(--loop: prints "TOTAL passed=<n> failed=<n>"). During start-up, before an action
+can begin, they end it at once. An output whose reader has gone (| head) stops
+nothing: the action and its trace record complete, and the exit status is the
+action's. Basic in a loop needs "TRACE": true and "DUPLICATE_CPUID": "refuse".
 
 Exit status:
   0         success (--loop: every unit passed)
@@ -81,6 +83,7 @@ int usageError(const QString &problem)
 
 int main(int argc, char *argv[])
 {
+    stopAtOnceUntilHandled();
     const QStringList arguments = commandLineArguments(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(description));
@@ -180,6 +183,8 @@ int main(int argc, char *argv[])
 
     const StationOutput output(options.json);
     Station station(options, output);
+    if (const std::optional<int> refused = station.start())
+        return *refused;
     handleStopRequests([&station] { station.requestStop(); });
     return station.run();
 }

@@ -57,8 +57,6 @@ void Station::requestStop()
 
 int Station::run()
 {
-    if (const std::optional<int> refused = start())
-        return *refused;
     if (options.statusOnly) {
         const DeviceScan scan = scanDevices();
         output.status(scan.status, scan.count);

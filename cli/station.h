@@ -40,7 +40,10 @@ public:
     Station(StationOptions options, const StationOutput &output);
     ~Station() override;
 
-    // The process's exit status (exitstatus.h).
+    // Reads the configuration, sets up the device library and loads the plug-in: the
+    // exit status (exitstatus.h) when it refused, else nothing.
+    std::optional<int> start();
+    // Once started: the action, the status or the loop; the process's exit status.
     int run();
 
 public slots:
@@ -51,8 +54,6 @@ signals:
     void stopAsked();
 
 private:
-    // What start() refused with, when it did.
-    std::optional<int> start();
     std::optional<int> loadPlugin(const QString &path);
     int runOnce();
     int runLoop();

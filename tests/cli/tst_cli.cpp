@@ -25,8 +25,13 @@
 #include <memory>
 #include <vector>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -114,6 +119,11 @@ private slots:
     void status();
     void waitForABoard_data();
     void waitForABoard();
+    void outputClosedDuringAnAction();
+#ifdef Q_OS_UNIX
+    void stopDuringStartUp_data();
+    void stopDuringStartUp();
+#endif
     void stationLoop();
     void concurrentRunsKeepTheChain();
 
@@ -169,6 +179,47 @@ private:
     Run run(const QStringList &arguments) const
     {
         return finish(*start(arguments));
+    }
+    // The program's standard output on a pipe that the test closes after the first line, as
+    // "| head -n 1" does. QProcess::closeReadChannel() would read on and drop the lines: the
+    // program would never see its reader go.
+    Run runReadingOneLine(const QStringList &arguments, QString *firstLine) const
+    {
+        QProcess process;
+        prepare(process, program, arguments);
+        QByteArray line;
+        char byte = 0;
+#ifdef Q_OS_WIN
+        SECURITY_ATTRIBUTES inheritable { sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE };
+        HANDLE reader = nullptr, writer = nullptr;
+        if (!CreatePipe(&reader, &writer, &inheritable, 0))
+            return {};
+        SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+        process.setCreateProcessArgumentsModifier([writer](QProcess::CreateProcessArguments *created) {
+            created->startupInfo->hStdOutput = writer;
+        });
+        process.start();
+        CloseHandle(writer);
+        DWORD read = 0;
+        while (ReadFile(reader, &byte, 1, &read, nullptr) && read == 1 && byte != '\n')
+            line += byte;
+        CloseHandle(reader);
+#else
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return {};
+        // Only the program gets the pipe, as its standard output.
+        for (const int end : ends)
+            ::fcntl(end, F_SETFD, FD_CLOEXEC);
+        process.setChildProcessModifier([writer = ends[1]] { ::dup2(writer, STDOUT_FILENO); });
+        process.start();
+        ::close(ends[1]);
+        while (::read(ends[0], &byte, 1) == 1 && byte != '\n')
+            line += byte;
+        ::close(ends[0]);
+#endif
+        *firstLine = QString::fromUtf8(line).remove('\r');
+        return finish(process);
     }
     int zvsim(const QStringList &arguments) const
     {
@@ -449,6 +500,8 @@ void TestCli::waitForABoard_data()
     QTest::newRow("time runs out") << "";
 #ifdef Q_OS_UNIX
     QTest::newRow("stop asked") << "SIGTERM";
+    // A closed terminal: a stop request like any other.
+    QTest::newRow("hang-up") << "SIGHUP";
 #endif
 }
 
@@ -466,8 +519,8 @@ void TestCli::waitForABoard()
         QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
     }
 #ifdef Q_OS_UNIX
-    if (event == "SIGTERM")
-        QCOMPARE(::kill(pid_t(cli->processId()), SIGTERM), 0);
+    if (event.startsWith("SIG"))
+        QCOMPARE(::kill(pid_t(cli->processId()), event == "SIGHUP" ? SIGHUP : SIGTERM), 0);
 #endif
     const Run result = finish(*cli);
     if (event == "attach") {
@@ -484,6 +537,51 @@ void TestCli::waitForABoard()
     QVERIFY2(event.isEmpty() ? clock.elapsed() >= 950 : clock.elapsed() < 20000,
         qPrintable(QString::number(clock.elapsed())));
 }
+
+void TestCli::outputClosedDuringAnAction()
+{
+    writeConfig({ { "TRACE", true } });
+    bench->attach(QStringLiteral("b1"));
+    // Slow enough for the reader to be gone before the next line.
+    bench->setDelay(QStringLiteral("b1"), 500);
+    QString firstLine;
+    const Run result = runReadingOneLine({ "basic" }, &firstLine);
+    QCOMPARE(firstLine, QStringLiteral("read cpuid..."));
+    // The lines after the first are lost; the action, its record and its status are not.
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.err, QStringList());
+    QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), 1);
+    const QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.constFirst().exitCode, 0);
+}
+
+#ifdef Q_OS_UNIX
+// POSIX signals. On Windows the default handler ends the program until its own is set.
+void TestCli::stopDuringStartUp_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestCli::stopDuringStartUp()
+{
+    QFETCH(int, signal);
+    writeConfig();
+    // The plug-in's load waits for good: its journal is a FIFO that nobody reads.
+    const QString fifo = env->filePath(QStringLiteral("journal.fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const PluginJournal blocking(fifo);
+    const auto cli = start({ "basic" });
+    // The device library is set up right before the plug-in is loaded.
+    QTRY_VERIFY_WITH_TIMEOUT(!bench->journalCalls(QStringLiteral("ZV_InitializeW")).isEmpty(), 20000);
+    QCOMPARE(::kill(pid_t(cli->processId()), signal), 0);
+    QVERIFY(cli->waitForFinished(10000));
+    QCOMPARE(cli->exitStatus(), QProcess::CrashExit);
+}
+#endif
 
 void TestCli::stationLoop()
 {
