@@ -3,6 +3,7 @@
 #include "pluginentries.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLibrary>
 
 #include <array>
@@ -28,6 +29,14 @@ PluginEntryTable toEntryTable(const ResolvedExports &resolved)
     return table;
 }
 
+PluginLoadResult loadFailed()
+{
+    PluginLoadResult result;
+    result.kind = PluginLoadResult::Kind::LoadFailed;
+    result.logLine = QStringLiteral("loading dll failed");
+    return result;
+}
+
 PluginLoadResult missingExport(const char *name, qint32 proofLevel)
 {
     PluginLoadResult result;
@@ -42,22 +51,28 @@ PluginLoadResult missingExport(const char *name, qint32 proofLevel)
 
 PluginLoadResult loadPluginLibrary(const QString &path, QLibrary &kept)
 {
+    // The system's loader opens the file as any reader does: a named pipe or a device
+    // would hold the program for good, a stop request included.
+    const QFileInfo file(path);
+    if (!file.isFile())
+        return loadFailed();
+
+    // Absolute, or the system would look a bare file name up in its library path
+    // instead of the working directory it was found in.
+    const QString libraryPath = file.absoluteFilePath();
+
     // QLibrary objects given the same file name share one load state, and an unload
     // through any of them unmaps the module for all. A probe that finds its module
     // already loaded is sharing it with its holder and must never unload it.
-    QLibrary probe(path);
+    QLibrary probe(libraryPath);
     const bool heldElsewhere = probe.isLoaded();
     auto releaseProbe = [&] {
         if (!heldElsewhere)
             probe.unload();
     };
 
-    if (!probe.load()) {
-        PluginLoadResult result;
-        result.kind = PluginLoadResult::Kind::LoadFailed;
-        result.logLine = QStringLiteral("loading dll failed");
-        return result;
-    }
+    if (!probe.load())
+        return loadFailed();
 
     ResolvedExports resolved {};
     resolved[0] = probe.resolve(exportNames[0]);
@@ -82,7 +97,7 @@ PluginLoadResult loadPluginLibrary(const QString &path, QLibrary &kept)
         // The probe holds the new module, so the old one can go first.
         if (kept.isLoaded())
             kept.unload();
-        kept.setFileName(path);
+        kept.setFileName(libraryPath);
         kept.load(); // joins the probe's load state
     }
     pluginEntryTable() = toEntryTable(resolved);

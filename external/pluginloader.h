@@ -21,13 +21,13 @@ struct PluginLoadResult
     bool accepted() const { return kind == Kind::Accepted; }
 };
 
-// Probes the library at path, calls its getProofLevel and resolves the other eight
-// exports in order, stopping at the first one missing. Only when all nine resolve does
-// kept take over the module and the process-wide entry table receive the nine
-// pointers; a refusal leaves kept and the table as they were and releases the probe.
-// An accepted module stays mapped for as long as kept holds it, also when path is
-// the one kept already holds; a module that kept held before leaves memory only after
-// the new one is loaded.
+// Probes the library at path (a regular file; anything else is refused unopened),
+// calls its getProofLevel and resolves the other eight exports in order, stopping at
+// the first one missing. Only when all nine resolve does kept take over the module and
+// the process-wide entry table receive the nine pointers; a refusal leaves kept and the
+// table as they were and releases the probe. An accepted module stays mapped for as
+// long as kept holds it, also when path is the one kept already holds; a module that
+// kept held before leaves memory only after the new one is loaded.
 PluginLoadResult loadPluginLibrary(const QString &path, QLibrary &kept);
 
 // The text a refusal is shown with, %1 standing for the path: the untranslated source of

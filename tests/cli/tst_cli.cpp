@@ -412,13 +412,18 @@ void TestCli::refusedBeforeTheAction()
 void TestCli::actionOutcome_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("setup"); // "fail:<device call>", "encrypt:<level>" or "twice"
+    // "fail:<device call>", "encrypt:<level>", "twice", or "copy" (the plug-in into the working directory)
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("lines");
     QTest::addColumn<int>("status");
     const auto row = [](const char *name, const QStringList &arguments, const char *setup, const char *lines,
                          int status) { QTest::newRow(name) << arguments << setup << lines << status; };
     row("middle ok", { "middle", "--data", "100.bin" }, "",
         "encode data...|write encoded data...|middle action done|RESULT middle ok exit_code=0", 0);
+    // Found where it was named, not looked up in the system's library path.
+    row("--plugin in the working directory",
+        { "middle", "--data", "100.bin", "--plugin", QFileInfo(TestPlugins::recordingPlugin).fileName() },
+        "copy", "encode data...|write encoded data...|middle action done|RESULT middle ok exit_code=0", 0);
     row("write fails", { "basic" }, "fail:ZV_WriteVendorRpmbData",
         "read cpuid...|encode cpuid...|write cpuid...|FAIL write cpuid...fail|RESULT basic failed "
         "exit_code=-1",
@@ -445,6 +450,9 @@ void TestCli::actionOutcome()
         qputenv("KORVANE_TEST_FAIL_ENCRYPT", setup.section(':', 1).toLatin1());
     if (setup == "twice")
         QCOMPARE(run(arguments).status, 0);
+    if (setup == "copy")
+        QVERIFY(QFile::copy(
+            absolute(TestPlugins::recordingPlugin), env->filePath("work/" + arguments.constLast())));
     const qint32 exitCode = status == 0 ? 0 : 10 - status;
 
     const Run plain = run(arguments);

@@ -358,8 +358,15 @@ private slots:
         const QByteArray otherMachine = forOtherMachine(contentOf(pluginPath));
         const QPair<QString, QByteArray> candidates[]
             = { { "readme.so", "This is not a library.\n" }, { "libarm.so", otherMachine } };
-        for (const auto &[name, content] : candidates) {
-            const QString candidate = env->writeFile(name, content);
+        QStringList chosen;
+        for (const auto &[name, content] : candidates)
+            chosen << env->writeFile(name, content);
+#ifdef Q_OS_UNIX
+        // dlopen() of a FIFO would wait for a writer, and hold the window, for good.
+        chosen << env->filePath(QStringLiteral("fifo.so"));
+        QCOMPARE(mkfifo(QFile::encodeName(chosen.constLast()).constData(), 0600), 0);
+#endif
+        for (const QString &candidate : chosen) {
             observer->queueFileDialogAnswer(candidate);
             widget("dllButton")->click();
             QCOMPARE(nextBox(), QStringLiteral("Failed to load %1!").arg(candidate));
