@@ -1,6 +1,7 @@
 #include "windowconfig.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSysInfo>
@@ -14,14 +15,57 @@ const QString traceKey = QStringLiteral("TRACE");
 const QString stationKey = QStringLiteral("STATION");
 const QString duplicateCpuIdKey = QStringLiteral("DUPLICATE_CPUID");
 
+File read(const QString &path)
+{
+    File result;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return result;
+    result.status = File::Status::Unreadable;
+    // Opening a named pipe or a device would wait for a writer that never comes, or never
+    // end (/dev/zero), and hold the program for good: only regular files are read.
+    if (!info.isFile())
+        return result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    // One byte more than allowed tells a file that is too large, or grew while read.
+    const QByteArray bytes = file.read(maxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        return result;
+    if (bytes.size() > maxFileSize) {
+        result.status = File::Status::TooLarge;
+        return result;
+    }
+    // Parsed as it is, so that an offset counts the file's own bytes; Qt's parser takes
+    // the carriage returns and the byte order mark of a file saved on Windows.
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    // A string that is no UTF-8 reads as a text editor shows it, rather than losing
+    // every key of the file.
+    if (error.error == QJsonParseError::IllegalUTF8String)
+        document = QJsonDocument::fromJson(QString::fromUtf8(bytes).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        result.status = File::Status::NotJson;
+        result.problem = QStringLiteral("%1 at offset %2").arg(error.errorString()).arg(error.offset);
+        return result;
+    }
+    result.status = File::Status::Read;
+    result.document = document;
+    return result;
+}
+
 std::optional<QJsonDocument> readFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    const File file = read(path);
+    switch (file.status) {
+    case File::Status::Read:
+        return file.document;
+    case File::Status::NotJson:
+        return QJsonDocument();
+    default:
         return std::nullopt;
-    const QString text = QString::fromUtf8(file.readAll());
-    file.close();
-    return QJsonDocument::fromJson(text.toUtf8());
+    }
 }
 
 bool logEnabled(const QJsonDocument &config)

@@ -18,8 +18,30 @@ extern const QString traceKey;
 extern const QString stationKey;
 extern const QString duplicateCpuIdKey;
 
-// The file read whole, decoded as UTF-8 text and parsed: a null document when the text
-// is not JSON. No value when the file cannot be opened.
+// A configuration is a few lines: a larger file is none, and never read whole.
+constexpr qint64 maxFileSize = 1024 * 1024;
+
+// What reading a configuration file found.
+struct File
+{
+    enum class Status {
+        Read, // parsed: document holds it, its root not necessarily an object
+        Missing,
+        Unreadable, // not a regular file, or it cannot be opened or read
+        TooLarge, // more than maxFileSize bytes
+        NotJson, // problem says why and where
+    };
+    Status status = Status::Missing;
+    QJsonDocument document; // null unless Read
+    QString problem; // NotJson: Qt's reason "at offset N"
+};
+
+// Reads a regular file only, at most maxFileSize bytes of it, and parses it as JSON;
+// bytes that are no UTF-8 in its strings read as U+FFFD.
+File read(const QString &path);
+
+// read() for callers that take any trouble as defaults: a null document when the text
+// is not JSON, no value when the file cannot be used at all.
 std::optional<QJsonDocument> readFile(const QString &path);
 
 // Only the literal true enables "LOG"; a "DLL" or "APP_VERSION" that is not a string,

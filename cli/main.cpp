@@ -27,7 +27,9 @@ Commands:
 
 It reads config.json beside the program ("DLL", "LOG", "TRACE", "STATION",
 "DUPLICATE_CPUID") and never writes it, makes the checks of the window's Run button
-in the same order, and writes the same log and trace records.
+in the same order, and writes the same log and trace records. Without config.json it
+uses the defaults; a config.json or --config FILE that is not valid JSON, larger than
+1 MiB or not a regular file is refused.
 
 Output: each progress line as it happens ("FAIL " before a failure), then
 "RESULT <level> ok|failed exit_code=<code> duration_ms=<ms>". With --json one JSON

@@ -65,16 +65,38 @@ int Station::run()
     return options.loop ? runLoop() : runOnce();
 }
 
-std::optional<int> Station::start()
+std::optional<int> Station::readConfig()
 {
     const QString configPath = options.configPath.isEmpty() ? AppPaths::configFilePath() : options.configPath;
-    const std::optional<QJsonDocument> read = WindowConfig::readFile(configPath);
-    if (read) {
-        config = *read;
-    } else if (!options.configPath.isEmpty()) {
-        StationOutput::error(QStringLiteral("cannot read %1").arg(configPath));
+    // The window runs on its defaults with a file it cannot use; a station must not
+    // provision boards on settings it was not given.
+    const QString name = options.configPath.isEmpty() ? QStringLiteral("config.json") : options.configPath;
+    const WindowConfig::File read = WindowConfig::read(configPath);
+    switch (read.status) {
+    case WindowConfig::File::Status::Read:
+        config = read.document;
+        return std::nullopt;
+    case WindowConfig::File::Status::Missing:
+        if (options.configPath.isEmpty())
+            return std::nullopt;
+        break;
+    case WindowConfig::File::Status::Unreadable:
+        break;
+    case WindowConfig::File::Status::TooLarge:
+        StationOutput::error(QStringLiteral("%1 is larger than 1 MiB").arg(name));
+        return ExitStatus::Refused;
+    case WindowConfig::File::Status::NotJson:
+        StationOutput::error(QStringLiteral("%1 is not valid JSON: %2").arg(name, read.problem));
         return ExitStatus::Refused;
     }
+    StationOutput::error(QStringLiteral("cannot read %1").arg(configPath));
+    return ExitStatus::Refused;
+}
+
+std::optional<int> Station::start()
+{
+    if (const std::optional<int> refused = readConfig())
+        return refused;
     const bool logEnabled = WindowConfig::logEnabled(config);
     qInstallMessageHandler(quietMessageHandler);
 

@@ -54,6 +54,7 @@ signals:
     void stopAsked();
 
 private:
+    std::optional<int> readConfig();
     std::optional<int> loadPlugin(const QString &path);
     int runOnce();
     int runLoop();

@@ -36,6 +36,25 @@ bool writeFileAtomically(const QString &path, const QByteArray &content)
     return file.commit();
 }
 
+// The same for a copy of a regular file, of any size.
+bool copyFileAtomically(const QString &source, const QString &target)
+{
+    QFile in(source);
+    // A named pipe or a device would block the read.
+    if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray chunk;
+    do {
+        chunk = in.read(64 * 1024);
+        if (in.error() != QFileDevice::NoError || out.write(chunk) != chunk.size())
+            return false;
+    } while (!chunk.isEmpty());
+    return out.commit();
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -86,12 +105,13 @@ MainWindow::~MainWindow()
 
 bool MainWindow::loadConfig()
 {
-    const std::optional<QJsonDocument> read = WindowConfig::readFile(AppPaths::configFilePath());
-    if (!read) {
+    // A file the window cannot use leaves it on its defaults, and never stops it.
+    const WindowConfig::File read = WindowConfig::read(AppPaths::configFilePath());
+    if (read.status != WindowConfig::File::Status::Read) {
         qDebug() << "failed to open config.json";
         return false;
     }
-    config = *read;
+    config = read.document;
     return true;
 }
 
@@ -110,8 +130,17 @@ bool MainWindow::saveConfig()
         return true;
 
     root.insert(WindowConfig::dllKey, pluginPath);
+    const QString path = AppPaths::configFilePath();
+    // A file whose settings were not used would be lost to "DLL" alone: its text is kept.
+    if (!config.isObject() && QFileInfo::exists(path)) {
+        if (!copyFileAtomically(path, path + QStringLiteral(".bak"))) {
+            qDebug() << "failed to save config.json";
+            return false;
+        }
+        qDebug() << "kept unreadable config.json as config.json.bak";
+    }
     config.setObject(root);
-    if (!writeFileAtomically(AppPaths::configFilePath(), config.toJson(QJsonDocument::Indented))) {
+    if (!writeFileAtomically(path, config.toJson(QJsonDocument::Indented))) {
         qDebug() << "failed to save config.json";
         return false;
     }

@@ -116,6 +116,9 @@ private slots:
     void refusedBeforeTheAction();
     void actionOutcome_data();
     void actionOutcome();
+    void unusableFiles_data();
+    void unusableFiles();
+    void configSavedOnWindows();
     void status();
     void waitForABoard_data();
     void waitForABoard();
@@ -484,6 +487,99 @@ void TestCli::actionOutcome()
             QJsonObject(
                 { { "event", "result" }, { "level", arguments.first() }, { "exit_code", exitCode } }));
     }
+}
+
+void TestCli::unusableFiles_data()
+{
+    QTest::addColumn<QString>("path"); // made in the application directory
+    QTest::addColumn<QString>("kind"); // "fifo", "directory", "large" (1 MiB and a byte) or "not JSON"
+    QTest::addColumn<QStringList>("arguments"); // { "DLL" }: basic, with the file as config.json's "DLL"
+    QTest::addColumn<QString>("error"); // %1: the file's path, or Qt's reason for the JSON
+#ifdef Q_OS_WIN
+    // No FIFOs on Windows: a directory is refused the same way.
+    const QString blocking = QStringLiteral("directory");
+#else
+    // open() and dlopen() of a FIFO wait for a writer for good, deaf to a stop request.
+    const QString blocking = QStringLiteral("fifo");
+#endif
+    const auto row = [](const QString &name, const char *path, const QString &kind,
+                         const QStringList &arguments, const char *error) {
+        QTest::newRow(qPrintable(name)) << QString(path) << kind << arguments << QString(error);
+    };
+    row(blocking + " as --plugin", "work/special", blocking, { "basic", "--plugin", "./special" },
+        "Failed to load ./special!");
+    row(blocking + " as \"DLL\"", "work/special", blocking, { "DLL" }, "Failed to load %1!");
+    row(blocking + " as --config", "work/special", blocking, { "basic", "--config", "special" },
+        "cannot read special");
+#ifdef Q_OS_UNIX
+    row("/dev/zero as --config", "", "", { "basic", "--config", "/dev/zero" }, "cannot read /dev/zero");
+#endif
+    row("--config over 1 MiB", "work/special", "large", { "basic", "--config", "special" },
+        "special is larger than 1 MiB");
+    row("config.json over 1 MiB", "config.json", "large", { "status" }, "config.json is larger than 1 MiB");
+    row("--config not JSON", "work/special", "not JSON", { "basic", "--config", "special" },
+        "special is not valid JSON: %1");
+    row("config.json not JSON", "config.json", "not JSON", { "status" }, "config.json is not valid JSON: %1");
+}
+
+void TestCli::unusableFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, kind);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    writeConfig();
+    bench->attach(QStringLiteral("b1"));
+    const QString file = env->filePath(path);
+    // A trailing comma after the keys a station would have run on.
+    const QByteArray notJson = R"({"TRACE": true, "DUPLICATE_CPUID": "refuse",})";
+#ifdef Q_OS_UNIX
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+#endif
+    if (kind == "directory")
+        QVERIFY(QDir().mkdir(file));
+    if (kind == "large")
+        env->writeFile(path, "{}" + QByteArray((1 << 20) - 1, ' '));
+    if (kind == "not JSON")
+        env->writeFile(path, notJson);
+    if (arguments == QStringList { "DLL" }) {
+        writeConfig({ { "DLL", file } }, false);
+        arguments = QStringList { "basic" };
+    }
+    QJsonParseError parseError;
+    QJsonDocument::fromJson(notJson, &parseError);
+    if (error.contains("%1"))
+        error = error.arg(kind == "not JSON"
+                ? QStringLiteral("%1 at offset %2").arg(parseError.errorString()).arg(parseError.offset)
+                : file);
+
+    QElapsedTimer clock;
+    clock.start();
+    const Run result = run(arguments);
+#ifdef Q_OS_UNIX
+    // At once, not when the FIFO's writer comes, which is never.
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+#endif
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.err, QStringList { error });
+    QCOMPARE(result.out, QStringList());
+    QCOMPARE(callsSince(0), QStringList());
+}
+
+void TestCli::configSavedOnWindows()
+{
+    bench->attach(QStringLiteral("b1"));
+    // A byte order mark and CRLF line ends, as Notepad saves the file.
+    env->writeFile(QStringLiteral("config.json"),
+        "\xef\xbb\xbf{\r\n    \"DLL\": \"" + absolute(TestPlugins::recordingPlugin).toUtf8()
+            + "\",\r\n    \"TRACE\": true,\r\n    \"STATION\": \"east\"\r\n}\r\n");
+    const Run result = run({ "basic" });
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.err, QStringList());
+    const QList<TraceRecord> records = traceRecords();
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.constFirst().station, QStringLiteral("east"));
 }
 
 void TestCli::status()

@@ -319,8 +319,11 @@ private slots:
         QTest::newRow("binary") << QByteArray::fromHex("00ff7b2280fe0a5bc328") << QString();
         QTest::newRow("not UTF-8") << dll + ", \"APP_VERSION\": \"caf\xe9 \xff\"}"
                                    << QStringLiteral("Korvane caf\ufffd \ufffd");
-        QTest::newRow("huge") << dll + QByteArray(40 << 20, ' ') + ",\"APP_VERSION\":\"2\"}"
-                              << "Korvane 2";
+        // The most a configuration may take, saved on Windows with a byte order mark and CRLF.
+        const QByteArray head = "\xef\xbb\xbf" + dll + ",\r\n", tail = "\"APP_VERSION\": \"2\"}\r\n";
+        const QByteArray mebibyte = head + QByteArray((1 << 20) - head.size() - tail.size(), ' ') + tail;
+        QTest::newRow("1 MiB, saved on Windows") << mebibyte << "Korvane 2";
+        QTest::newRow("1 MiB and a byte") << QByteArray(mebibyte).insert(head.size(), ' ') << QString();
         QTest::newRow("nested 100000 deep")
             << QByteArray("{\"DLL\":").repeated(100000) + "1" + QByteArray("}").repeated(100000) << QString();
         QTest::newRow("root array") << "[" + dll + "}]" << QString();

@@ -168,7 +168,7 @@ void TestMainWindow::widgetTree()
 }
 
 // What a configuration case sets up besides the file, and the log file it leads to.
-constexpr int Plain = 0, LogOn = 1, InitializeFails = 2, ReadOnlyDirectory = 4;
+constexpr int Plain = 0, LogOn = 1, InitializeFails = 2, ReadOnlyDirectory = 4, KeptAsBackup = 8;
 
 void TestMainWindow::config_data()
 {
@@ -192,11 +192,12 @@ void TestMainWindow::config_data()
                "{\n    \"APP_VERSION\": \"版本 2\",\n    \"DLL\": \"/p/a.so\",\n    \"LOG\": true,\n"
                "    \"alpha\": [\n        1,\n        \"two\"\n    ],\n    \"zeta\": {\n        \"n\": 1\n"
                "    }\n}\n");
-    QTest::newRow("syntax error replaced")
-        << QByteArray(R"({"DLL": "/old.so", "LOG": true, "APP_VERSION": "2")") << chosen << "Korvane "
-        << Plain << saved;
-    QTest::newRow("array root replaced")
-        << QByteArray(R"([{"LOG": true, "APP_VERSION": "2"}])") << chosen << "Korvane " << Plain << saved;
+    // Settings the window could not use are kept beside the file that replaces them.
+    QTest::newRow("syntax error replaced, kept")
+        << QByteArray(R"({"DLL": "/old.so", "TRACE": true, "STATION": "east", "DUPLICATE_CPUID": "refuse",})")
+        << chosen << "Korvane " << KeptAsBackup << saved;
+    QTest::newRow("array root replaced, kept") << QByteArray(R"([{"LOG": true, "APP_VERSION": "2"}])")
+                                               << chosen << "Korvane " << KeptAsBackup << saved;
     QTest::newRow("path differing in case only")
         << QByteArray(R"({"DLL": "/P/A.so"})") << chosen << "Korvane " << Plain << saved;
     QTest::newRow("missing plug-in cleared")
@@ -239,6 +240,8 @@ void TestMainWindow::config()
     }
     if (initial.isNull())
         QTest::ignoreMessage(QtDebugMsg, "failed to open config.json");
+    if (setup & KeptAsBackup)
+        QTest::ignoreMessage(QtDebugMsg, "kept unreadable config.json as config.json.bak");
     // With the log file on, the start line goes to the log file instead.
     if (!log)
         QTest::ignoreMessage(QtDebugMsg, qPrintable('"' + title + "\" ...start"));
@@ -267,9 +270,15 @@ void TestMainWindow::config()
         QCOMPARE(readFile(configPath), initial);
         QCOMPARE(QFileInfo(configPath).lastModified().toUTC(), past);
     }
+    QStringList files;
+    if (!expected.isNull() || !initial.isNull())
+        files << "config.json";
+    if (setup & KeptAsBackup) {
+        files << "config.json.bak";
+        QCOMPARE(readFile(configPath + ".bak"), initial);
+    }
     // The save leaves no temporary file behind.
-    QCOMPARE(QDir(directory).entryList({ "config.json*" }, QDir::Files),
-        expected.isNull() && initial.isNull() ? QStringList() : QStringList { "config.json" });
+    QCOMPARE(QDir(directory).entryList({ "config.json*" }, QDir::Files), files);
 
     // The device library: initialised first, released last and only if it had accepted.
     const QList<QJsonObject> journal = bench.journal();
