@@ -53,6 +53,8 @@ Exit status:
   5         --loop: some units failed
   10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21)";
 
+constexpr int maxWaitSeconds = 24 * 60 * 60;
+
 // The command line as given. QGuiApplication takes out what it reads as its own options,
 // "--plugin PATH" among them, so it never sees more than the program's name.
 QStringList commandLineArguments(int argc, char *argv[])
@@ -100,7 +102,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption pluginOption(
         QStringLiteral("plugin"), QStringLiteral("The plug-in for this run, instead of \"DLL\"."), QStringLiteral("PATH"));
     const QCommandLineOption waitOption(QStringLiteral("wait"),
-        QStringLiteral("Wait up to SECONDS for a board the level can act on."), QStringLiteral("SECONDS"));
+        QStringLiteral("Wait up to SECONDS (0-86400) for a board the level can act on."), QStringLiteral("SECONDS"));
     const QCommandLineOption loopOption(QStringLiteral("loop"), QStringLiteral("Station mode: one unit after another."));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("One JSON object per output line."));
     parser.addOptions({ keyOption, dataOption, indexOption, configOption, pluginOption, waitOption, loopOption, jsonOption });
@@ -170,8 +172,9 @@ int main(int argc, char *argv[])
     if (parser.isSet(waitOption)) {
         bool isNumber = false;
         const int seconds = parser.value(waitOption).toInt(&isNumber);
-        if (!isNumber || seconds < 0)
-            return usageError(QStringLiteral("--wait needs a number of seconds"));
+        // A day at most: more is a mistake, and the milliseconds stay within an int.
+        if (!isNumber || seconds < 0 || seconds > maxWaitSeconds)
+            return usageError(QStringLiteral("--wait needs 0 to %1 seconds").arg(maxWaitSeconds));
         options.waitSeconds = seconds;
     }
     if (parser.isSet(waitOption) && parser.isSet(loopOption))

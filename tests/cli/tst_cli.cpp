@@ -389,6 +389,10 @@ void TestCli::refusedBeforeTheAction_data()
     usage("--index 4", { "high", "--key", "24.bin", "--index", "4" }, "high needs --index 0, 1, 2 or 3");
     usage("--wait with --loop", { "basic", "--loop", "--wait", "5" },
         "--loop waits by itself; --wait is for one action");
+    // Its milliseconds once overflowed an int: one gave up after 0.75 s, the other never.
+    for (const char *seconds : { "4294968", "2147484", "86401" })
+        usage(qPrintable(QStringLiteral("--wait %1").arg(seconds)), { "basic", "--wait", seconds },
+            "--wait needs 0 to 86400 seconds");
 }
 
 void TestCli::refusedBeforeTheAction()
@@ -615,7 +619,7 @@ void TestCli::waitForABoard()
     writeConfig();
     QElapsedTimer clock;
     clock.start();
-    const auto cli = start({ "basic", "--wait", event.isEmpty() ? "1" : "30" });
+    const auto cli = start({ "basic", "--wait", event.isEmpty() ? "1" : "86400" });
     // The first look, then one after subscribing to device changes: it waits now.
     QTRY_VERIFY_WITH_TIMEOUT(scans() >= 2, 20000);
     if (event == "attach") {
@@ -637,7 +641,7 @@ void TestCli::waitForABoard()
     QCOMPARE(result.status, 2);
     QCOMPARE(result.err, QStringList { "no available device!" });
     QCOMPARE(result.out, QStringList());
-    // The whole second, give or take a coarse timer's 5 %; a stop at once, not after 30 s.
+    // The whole second, give or take a coarse timer's 5 %; a stop at once, not after a day.
     QVERIFY2(event.isEmpty() ? clock.elapsed() >= 950 : clock.elapsed() < 20000,
         qPrintable(QString::number(clock.elapsed())));
 }
