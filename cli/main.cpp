@@ -29,12 +29,16 @@ It reads config.json beside the program ("DLL", "LOG", "TRACE", "STATION",
 "DUPLICATE_CPUID") and never writes it, makes the checks of the window's Run button
 in the same order, and writes the same log and trace records. Without config.json it
 uses the defaults; a config.json or --config FILE that is not valid JSON, larger than
-1 MiB or not a regular file is refused.
+1 MiB or not a regular file is refused, as is a device library that fails to
+initialise.
 
 Output: each progress line as it happens ("FAIL " before a failure), then
 "RESULT <level> ok|failed exit_code=<code> duration_ms=<ms>". With --json one JSON
 object per line: {"event":"progress","text":...,"error":...}, then
 {"event":"result","level":...,"exit_code":...,"duration_ms":...}.
+status prints "STATUS count=<n> <label>" ({"event":"status","status":...,"count":...});
+a failed scan of the device library gives "STATUS count=-1 scan failed" (with --json
+count -1 and "scan_failed":true).
 
 --loop (station mode): prints "WAITING for a board" and waits for one, runs the
 action, prints "UNITS passed=<n> failed=<n>", waits until no board is attached, and

@@ -104,6 +104,11 @@ std::optional<int> Station::start()
     logPath = AppPaths::logDirectoryPath();
     QDir().mkpath(logPath);
     deviceLibraryReady = initializeDeviceLibrary(logEnabled, logPath);
+    if (!deviceLibraryReady) {
+        // The window goes on without it; nothing a station would do can work then.
+        StationOutput::error(QStringLiteral("device library failed to initialise"));
+        return ExitStatus::Refused;
+    }
     if (logEnabled) {
         setLogFileDirectory(logPath);
         qInstallMessageHandler(logMessageHandler);

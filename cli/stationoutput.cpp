@@ -46,12 +46,19 @@ void StationOutput::result(const QString &level, qint32 exitCode, qint64 duratio
 
 void StationOutput::status(const QString &status, int count) const
 {
+    // A failed scan is told apart from no board, which the status text cannot do.
+    const bool scanFailed = count < 0;
     if (json)
         printLine(stdout,
-            "{\"event\":\"status\",\"status\":" + Trace::jsonString(status) + ",\"count\":" + QByteArray::number(count)
-                + '}');
+            "{\"event\":\"status\",\"status\":" + Trace::jsonString(status)
+                + ",\"count\":" + QByteArray::number(count) + (scanFailed ? ",\"scan_failed\":true}" : "}"));
     else
-        printLine(stdout, QStringLiteral("STATUS count=%1 %2").arg(count).arg(status).trimmed().toUtf8());
+        printLine(stdout,
+            QStringLiteral("STATUS count=%1 %2")
+                .arg(count)
+                .arg(scanFailed ? QStringLiteral("scan failed") : status)
+                .trimmed()
+                .toUtf8());
 }
 
 void StationOutput::waitingForBoard() const

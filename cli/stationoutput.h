@@ -14,6 +14,7 @@ public:
 
     void progress(const QString &text, bool error) const;
     void result(const QString &level, qint32 exitCode, qint64 durationMs) const;
+    // count -1: the device library's scan failed.
     void status(const QString &status, int count) const;
     // --loop: waiting for the next board, which a fixture may attach from now on.
     void waitingForBoard() const;

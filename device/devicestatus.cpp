@@ -23,5 +23,5 @@ DeviceScan scanDevices()
     if (count > 1)
         return { QStringLiteral("Many devices"), count };
     // A negative count is the library's failure: no board to act on.
-    return { QString(), qMax(count, 0) };
+    return { QString(), qMax(count, -1) };
 }

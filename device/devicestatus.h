@@ -7,7 +7,8 @@
 // or empty. Never translated: the Run checks search it.
 QString scanDeviceStatus();
 
-// One scan's status text with the number of boards the library counted.
+// One scan's status text with the number of boards the library counted, or -1 when its
+// scan failed, which the text shows as no board.
 struct DeviceScan
 {
     QString status;

@@ -119,6 +119,7 @@ private slots:
     void unusableFiles_data();
     void unusableFiles();
     void configSavedOnWindows();
+    void status_data();
     void status();
     void waitForABoard_data();
     void waitForABoard();
@@ -586,19 +587,52 @@ void TestCli::configSavedOnWindows()
     QCOMPARE(records.constFirst().station, QStringLiteral("east"));
 }
 
+void TestCli::status_data()
+{
+    QTest::addColumn<QString>("setup"); // "board", "scan fails", "init fails" or nothing
+    QTest::addColumn<QString>("line"); // empty: refused
+    QTest::addColumn<QJsonObject>("json");
+    QTest::newRow("no board") << ""
+                              << "STATUS count=0"
+                              << QJsonObject({ { "event", "status" }, { "status", "" }, { "count", 0 } });
+    QTest::newRow("one board") << "board"
+                               << "STATUS count=1 One Loader device"
+                               << QJsonObject(
+                                      { { "event", "status" }, { "status", "One Loader device" }, { "count", 1 } });
+    // The window shows a failed scan as no board; a station must tell them apart.
+    QTest::newRow("scan fails") << "scan fails"
+                                << "STATUS count=-1 scan failed"
+                                << QJsonObject({ { "event", "status" }, { "status", "" }, { "count", -1 },
+                                       { "scan_failed", true } });
+    QTest::newRow("library fails to initialise") << "init fails" << "" << QJsonObject();
+}
+
 void TestCli::status()
 {
+    QFETCH(QString, setup);
+    QFETCH(QString, line);
+    QFETCH(QJsonObject, json);
     // Without a configuration: no plug-in needed.
-    const Run none = run({ "status" });
-    bench->attach(QStringLiteral("b1"));
-    const Run plain = run({ "status" }), json = run({ "status", "--json" });
-    QCOMPARE(none.out, QStringList { "STATUS count=0" });
-    QCOMPARE(plain.out, QStringList { "STATUS count=1 One Loader device" });
-    QCOMPARE(json.out.size(), 1);
-    QCOMPARE(QJsonDocument::fromJson(json.out.constFirst().toUtf8()).object(),
-        QJsonObject({ { "event", "status" }, { "status", "One Loader device" }, { "count", 1 } }));
-    QCOMPARE(QList<int>({ none.status, plain.status, json.status }), QList<int>({ 0, 0, 0 }));
-    QCOMPARE(none.err + plain.err + json.err, QStringList());
+    if (!setup.isEmpty())
+        bench->attach(QStringLiteral("b1"));
+    if (setup == "scan fails")
+        bench->setScanCount(-1);
+    bench->setInitializeFails(setup == "init fails");
+    const Run plain = run({ "status" }), asJson = run({ "status", "--json" });
+    if (line.isEmpty()) {
+        // Every command is refused: nothing a station does can work without the library.
+        for (const Run &refused : { plain, asJson, run({ "basic" }) }) {
+            QCOMPARE(refused.status, 2);
+            QCOMPARE(refused.err, QStringList { "device library failed to initialise" });
+            QCOMPARE(refused.out, QStringList());
+        }
+        return;
+    }
+    QCOMPARE(plain.out, QStringList { line });
+    QCOMPARE(asJson.out.size(), 1);
+    QCOMPARE(QJsonDocument::fromJson(asJson.out.constFirst().toUtf8()).object(), json);
+    QCOMPARE(QList<int>({ plain.status, asJson.status }), QList<int>({ 0, 0 }));
+    QCOMPARE(plain.err + asJson.err, QStringList());
 }
 
 void TestCli::waitForABoard_data()
