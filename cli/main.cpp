@@ -55,7 +55,7 @@ Exit status:
   2         refused before the action started; the reason on standard error
   3         wrong usage
   5         --loop: some units failed
-  10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21)";
+  10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21, -13 gives 23)";
 
 constexpr int maxWaitSeconds = 24 * 60 * 60;
 

@@ -6,6 +6,7 @@
 #include "testenvironment.h"
 #include "testplugins.h"
 #include "tracefiles.h"
+#include "tracejournal.h"
 
 #include "ZVUpgrade_DLL.h"
 
@@ -22,6 +23,7 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -51,8 +53,8 @@ QStringList linesOf(const QByteArray &bytes)
     return QString::fromUtf8(bytes).remove('\r').split('\n', Qt::SkipEmptyParts);
 }
 
-// Reads lines into lines until one equals awaited; false when the program ended first.
-bool readUntil(QProcess &process, QStringList &lines, const QString &awaited)
+// Reads lines into lines until one is awaited; false when the program ended first.
+bool readUntil(QProcess &process, QStringList &lines, const std::function<bool(const QString &)> &awaited)
 {
     QElapsedTimer clock;
     clock.start();
@@ -60,13 +62,18 @@ bool readUntil(QProcess &process, QStringList &lines, const QString &awaited)
         const bool running = process.state() != QProcess::NotRunning;
         while (process.canReadLine()) {
             lines += linesOf(process.readLine());
-            if (lines.constLast() == awaited)
+            if (!lines.isEmpty() && awaited(lines.constLast()))
                 return true;
         }
         if (!running || clock.hasExpired(30000))
             return false;
         process.waitForReadyRead(1000);
     }
+}
+
+bool readUntil(QProcess &process, QStringList &lines, const QString &awaited)
+{
+    return readUntil(process, lines, [&awaited](const QString &line) { return line == awaited; });
 }
 
 // Under Wine, the build's paths lack a drive, and the program runs from another one.
@@ -130,6 +137,9 @@ private slots:
 #endif
     void stationLoop();
     void concurrentRunsKeepTheChain();
+    void claimLeftByAKilledRun();
+    void unwritableTraceRefusesEveryUnit();
+    void twoLoopsOnOneFolderWriteABoardOnce();
 
 private:
     QString installCopy(const QString &suffix) const
@@ -803,6 +813,86 @@ void TestCli::concurrentRunsKeepTheChain()
     QTRY_COMPARE_WITH_TIMEOUT(finished, 2 * runsEach, 120000);
     QCOMPARE(failed, 0);
     QCOMPARE(traceRecords().size(), 2 * runsEach);
+}
+
+void TestCli::claimLeftByAKilledRun()
+{
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    bench->attach(QStringLiteral("b1"));
+    bench->setDelay(QStringLiteral("b1"), 1000);
+    const auto killed = start({ "basic" });
+    QStringList out;
+    QVERIFY2(readUntil(*killed, out, "write cpuid..."), qPrintable(out.join('\n')));
+    // Killed between its claim and its record, as a power loss or kill -9 would end it.
+    killed->kill();
+    QVERIFY(killed->waitForFinished(30000));
+    QCOMPARE(traceRecords().size(), 0);
+    bench->setDelay(QStringLiteral("b1"), 0);
+
+    const Run inDoubt = run({ "basic" });
+    QCOMPARE(inDoubt.status, 21);
+    QCOMPARE(inDoubt.out.value(1).section(' ', 0, 4), "FAIL cpuid in doubt since");
+    QCOMPARE(inDoubt.out.mid(2), QStringList({ "FAIL check cpuid...fail", inDoubt.out.constLast() }));
+
+    // Released once someone has checked the board: written once, and never again.
+    const qsizetype writesBefore = bench->journalCalls("ZV_WriteVendorRpmbData").size();
+    const QString cpuId = QString::fromLatin1(bench->cpuId("b1").toHex());
+    QCOMPARE(TraceJournal(env->filePath("trace")).release(cpuId, "tester", "read back: not written"),
+        TraceJournal::Release::Released);
+    QCOMPARE(run({ "basic" }).status, 0);
+    QCOMPARE(run({ "basic" }).status, 21);
+    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), writesBefore + 1);
+}
+
+void TestCli::unwritableTraceRefusesEveryUnit()
+{
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    env->writeFile(QStringLiteral("trace"), "a file where the folder should be");
+    const auto cli = start({ "basic", "--loop" });
+    QStringList out;
+    for (int unit = 1; unit <= 3; ++unit) {
+        QVERIFY2(readUntil(*cli, out, "WAITING for a board"), qPrintable(out.join('\n')));
+        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
+        QVERIFY2(readUntil(*cli, out, QStringLiteral("UNITS passed=0 failed=%1").arg(unit)), qPrintable(out.join('\n')));
+        QCOMPARE(zvsim({ "detach", "b1" }), 0);
+    }
+    cli->kill();
+    QVERIFY(cli->waitForFinished(30000));
+    QCOMPARE(withoutDurations(out.filter("RESULT")), QStringList(3, "RESULT basic failed exit_code=-13"));
+    QCOMPARE(out.filter("FAIL check trace...fail").size(), 3);
+    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 0);
+    QCOMPARE(pluginJournal->calls().filter("doBasicEncrypt"), QStringList());
+}
+
+void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
+{
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    const QString second = installCopy(QStringLiteral("-2"));
+    QVERIFY(!second.isEmpty());
+    std::unique_ptr<QProcess> loops[] = { start({ "basic", "--loop" }), std::make_unique<QProcess>() };
+    prepare(*loops[1], second, { "basic", "--loop" });
+    loops[1]->start(QIODevice::ReadOnly | QIODevice::Text);
+    QStringList out[2];
+    const auto unitDone = [](const QString &line) { return line.startsWith("UNITS "); };
+    // The same board again and again, both programs acting on it at once.
+    for (int round = 0; round < 50; ++round) {
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(readUntil(*loops[i], out[i], "WAITING for a board"), qPrintable(out[i].join('\n')));
+        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(readUntil(*loops[i], out[i], unitDone), qPrintable(out[i].join('\n')));
+        QCOMPARE(zvsim({ "detach", "b1" }), 0);
+    }
+    for (const auto &loop : loops) {
+        loop->kill();
+        QVERIFY(loop->waitForFinished(30000));
+    }
+    const QStringList results = withoutDurations(out[0].filter("RESULT") + out[1].filter("RESULT"));
+    QCOMPARE(results.size(), 100);
+    QCOMPARE(results.count("RESULT basic ok exit_code=0"), 1);
+    QCOMPARE(results.count("RESULT basic failed exit_code=-11"), 99);
+    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 1);
+    QCOMPARE(pluginJournal->calls().count("doBasicEncrypt"), 1);
 }
 
 QTEST_MAIN(TestCli)
