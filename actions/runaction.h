@@ -1,5 +1,7 @@
 #pragma once
 
+#include "levels.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QtGlobal>
@@ -12,18 +14,12 @@ enum RunAction_T : qint32 {
 };
 using RunAction = RunAction_T;
 
+static_assert(RUN_ACTION_BASIC == Levels::basic && RUN_ACTION_MIDDLE == Levels::middle && RUN_ACTION_HIGH == Levels::high);
+
 // The level's name in trace records and in korvane-cli's output; empty for no level.
 inline QString levelName(RunAction_T level)
 {
-    switch (level) {
-    case RUN_ACTION_BASIC:
-        return QStringLiteral("basic");
-    case RUN_ACTION_MIDDLE:
-        return QStringLiteral("middle");
-    case RUN_ACTION_HIGH:
-        return QStringLiteral("high");
-    }
-    return QString();
+    return Levels::name(level);
 }
 
 Q_DECLARE_METATYPE(RunAction_T)

@@ -1,6 +1,7 @@
 #include "tracejournal.h"
 
 #include "durableappend.h"
+#include "levels.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -147,7 +148,7 @@ void TraceJournal::settle(const TraceRecord &record, bool appended, bool boardMa
         // Without its record, the claim alone says the board may have been written.
         if (appended || !boardMayBeWritten)
             removeClaimOf(cpuId, record.time);
-    } else if (!appended && boardMayBeWritten && record.level == QLatin1String("basic")) {
+    } else if (!appended && boardMayBeWritten && Levels::parse(record.level) == Levels::basic) {
         // No claim and no record keep this board from being written again: this program
         // at least remembers it.
         written.insert(cpuId, record.time);
@@ -218,7 +219,7 @@ std::optional<qint32> TraceJournal::exitCodeOfClaim(const TraceClaim &claim) con
         if (!line.contains(timeToken))
             continue;
         const ParsedTraceLine parsed = Trace::parseLine(line);
-        if (parsed.record && parsed.record->level == QLatin1String("basic") && parsed.record->cpuId == claim.cpuId
+        if (parsed.record && Levels::parse(parsed.record->level) == Levels::basic && parsed.record->cpuId == claim.cpuId
             && parsed.record->station == claim.station)
             exitCode = parsed.record->exitCode;
     }

@@ -1,5 +1,7 @@
 #include "tracerecord.h"
 
+#include "levels.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -382,8 +384,7 @@ ParsedTraceLine parseLine(QByteArrayView line)
         return wrongType("time");
     if (!record.pluginSha256.isEmpty() && !isLowerHex(record.pluginSha256, 64))
         return wrongType("plugin_sha256");
-    if (record.level != QLatin1String("basic") && record.level != QLatin1String("middle")
-        && record.level != QLatin1String("high"))
+    if (!Levels::parse(record.level))
         return wrongType("level");
     if (record.board != QLatin1String("Maskrom") && record.board != QLatin1String("Loader"))
         return wrongType("board");

@@ -1,7 +1,10 @@
 #include "writtencpuids.h"
 
+#include "levels.h"
+
 #include <QFile>
 
+#include <string>
 #include <string_view>
 
 namespace {
@@ -67,7 +70,7 @@ void WrittenCpuIds::refresh(const QString &directory)
 
 void WrittenCpuIds::add(const TraceRecord &record)
 {
-    if (record.level == QLatin1String("basic") && record.exitCode == 0 && record.cpuId)
+    if (Levels::parse(record.level) == Levels::basic && record.exitCode == 0 && record.cpuId)
         insert(*record.cpuId, record.time);
 }
 
@@ -84,8 +87,9 @@ void WrittenCpuIds::addLines(QByteArrayView content)
     // Start-up reads every record ever written, so the lines are not parsed as JSON:
     // records are written with their keys in one order, and no string value can hold
     // an unescaped quote, so the first match of each key token is that key.
+    static const std::string basicLevel = ",\"level\":\"" + Levels::name(Levels::basic).toStdString() + "\",";
     for (const QByteArrayView line : Trace::lines(content)) {
-        if (!line.startsWith("{\"seq\":") || !line.endsWith('}') || firstIndexOf(line, ",\"level\":\"basic\",") < 0
+        if (!line.startsWith("{\"seq\":") || !line.endsWith('}') || firstIndexOf(line, basicLevel) < 0
             || firstIndexOf(line, ",\"exit_code\":0,") < 0)
             continue;
         const std::optional<QByteArrayView> time = stringAfter(line, ",\"time\":\"");

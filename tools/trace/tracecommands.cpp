@@ -1,5 +1,6 @@
 #include "tracecommands.h"
 
+#include "levels.h"
 #include "traceclaims.h"
 #include "tracejournal.h"
 #include "tracerecord.h"
@@ -153,31 +154,28 @@ int summary(const QString &directory)
 {
     if (!isDirectory(directory))
         return ExitUsage;
-    static const QLatin1String levels[]
-        = { QLatin1String("basic"), QLatin1String("middle"), QLatin1String("high") };
     struct Counts
     {
         qint64 passed = 0;
         qint64 failed = 0;
     };
-    QMap<QDate, std::array<Counts, std::size(levels)>> days;
+    // Per day, the counts of each level in the order of their numbers.
+    QMap<QDate, std::array<Counts, Levels::high - Levels::basic + 1>> days;
     forEachLine(directory, [&](const QString &path, QByteArrayView line) {
         const ParsedTraceLine parsed = Trace::parseLine(line);
         if (!parsed.record)
             return;
         const QDate day = Trace::dateOfFileName(QFileInfo(path).fileName());
-        for (size_t level = 0; level < std::size(levels); ++level) {
-            if (parsed.record->level == levels[level])
-                ++(parsed.record->exitCode == 0 ? days[day][level].passed : days[day][level].failed);
-        }
+        Counts &counts = days[day][*Levels::parse(parsed.record->level) - Levels::basic];
+        ++(parsed.record->exitCode == 0 ? counts.passed : counts.failed);
     });
     print(QStringLiteral("day\tlevel\tpassed\tfailed"));
     for (auto day = days.cbegin(); day != days.cend(); ++day) {
-        for (size_t level = 0; level < std::size(levels); ++level) {
-            const Counts &counts = day.value()[level];
+        for (int level = Levels::basic; level <= Levels::high; ++level) {
+            const Counts &counts = day.value()[level - Levels::basic];
             if (counts.passed + counts.failed > 0)
                 print(QStringLiteral("%1\t%2\t%3\t%4")
-                          .arg(day.key().toString(Qt::ISODate), levels[level])
+                          .arg(day.key().toString(Qt::ISODate), Levels::name(level))
                           .arg(counts.passed)
                           .arg(counts.failed));
         }
