@@ -1,23 +1,17 @@
 #include "station.h"
 
-#include "ZVUpgrade_DLL.h"
 #include "apppaths.h"
 #include "cdeviceeventfilter.h"
-#include "devicelibrary.h"
 #include "devicestatus.h"
 #include "exitstatus.h"
-#include "logmessagehandler.h"
-#include "pluginloader.h"
 #include "runchecks.h"
 #include "threadworker.h"
 #include "windowconfig.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 #include <QWindow>
 
@@ -37,16 +31,15 @@ void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, cons
 
 Station::Station(StationOptions options, const StationOutput &output)
     : options(std::move(options))
+    , action { this->options.level, this->options.dataFile, this->options.keyFile, this->options.keyIndex }
     , output(output)
 {
 }
 
 Station::~Station()
 {
-    if (deviceLibraryReady)
-        ZV_Uninitialize();
-    if (library.isLoaded())
-        library.unload();
+    session.releaseDeviceLibrary();
+    session.unloadPlugin();
 }
 
 void Station::requestStop()
@@ -65,20 +58,19 @@ int Station::run()
     return options.loop ? runLoop() : runOnce();
 }
 
-std::optional<int> Station::readConfig()
+int Station::readConfig()
 {
     const QString configPath = options.configPath.isEmpty() ? AppPaths::configFilePath() : options.configPath;
     // The window runs on its defaults with a file it cannot use; a station must not
     // provision boards on settings it was not given.
     const QString name = options.configPath.isEmpty() ? QStringLiteral("config.json") : options.configPath;
-    const WindowConfig::File read = WindowConfig::read(configPath);
+    const WindowConfig::File read = session.readConfig(configPath);
     switch (read.status) {
     case WindowConfig::File::Status::Read:
-        config = read.document;
-        return std::nullopt;
+        return ExitStatus::Success;
     case WindowConfig::File::Status::Missing:
         if (options.configPath.isEmpty())
-            return std::nullopt;
+            return ExitStatus::Success;
         break;
     case WindowConfig::File::Status::Unreadable:
         break;
@@ -93,93 +85,76 @@ std::optional<int> Station::readConfig()
     return ExitStatus::Refused;
 }
 
-std::optional<int> Station::start()
+int Station::start()
 {
-    if (const std::optional<int> refused = readConfig())
-        return refused;
-    const bool logEnabled = WindowConfig::logEnabled(config);
+    if (const int status = readConfig(); status != ExitStatus::Success)
+        return status;
     qInstallMessageHandler(quietMessageHandler);
 
     // The device library is set up exactly as the window sets it up.
-    logPath = AppPaths::logDirectoryPath();
-    QDir().mkpath(logPath);
-    deviceLibraryReady = initializeDeviceLibrary(logEnabled, logPath);
-    if (!deviceLibraryReady) {
+    session.createLogDirectory();
+    if (!session.initializeDeviceLibrary()) {
         // The window goes on without it; nothing a station would do can work then.
         StationOutput::error(QStringLiteral("device library failed to initialise"));
         return ExitStatus::Refused;
     }
-    if (logEnabled) {
-        setLogFileDirectory(logPath);
-        qInstallMessageHandler(logMessageHandler);
-    }
-    qDebug() << QStringLiteral("korvane-cli %1").arg(WindowConfig::version(config)).trimmed() << "...start";
+    session.installLogHandler();
+    qDebug() << QStringLiteral("korvane-cli %1").arg(WindowConfig::version(session.config)).trimmed() << "...start";
     if (options.statusOnly)
-        return std::nullopt;
+        return ExitStatus::Success;
 
-    const bool trace = WindowConfig::traceEnabled(config);
-    const DuplicateCpuIdGuard guard = WindowConfig::duplicateCpuIdGuard(config);
-    if (!trace && guard != DuplicateCpuIdGuard::Off)
-        qDebug() << "duplicate guard needs TRACE";
+    session.noteGuardWithoutTrace();
     // An unattended station must never write the same board twice.
-    if (options.loop && options.level == RUN_ACTION_BASIC && (!trace || guard != DuplicateCpuIdGuard::Refuse)) {
+    if (options.loop && options.level == RUN_ACTION_BASIC
+        && (!WindowConfig::traceEnabled(session.config)
+            || WindowConfig::duplicateCpuIdGuard(session.config) != DuplicateCpuIdGuard::Refuse)) {
         StationOutput::error(
             QStringLiteral("--loop with basic needs \"TRACE\": true and \"DUPLICATE_CPUID\": \"refuse\""));
         return ExitStatus::Refused;
     }
-    if (trace)
-        actionTrace = std::make_unique<ActionTrace>(AppPaths::traceDirectoryPath(), WindowConfig::traceOrigin(config), guard);
+    session.startTrace();
 
     // As at the window's start, a configured plug-in that is not there is no plug-in;
     // one named on the command line is loaded, or refused with the loader's reason.
-    const QString configured = WindowConfig::pluginPath(config);
     if (!options.pluginPath.isEmpty())
         return loadPlugin(options.pluginPath);
-    if (!configured.isEmpty() && QFileInfo::exists(configured))
-        return loadPlugin(configured);
-    return std::nullopt;
+    const QString configured = session.configuredPluginPath();
+    return configured.isEmpty() ? ExitStatus::Success : loadPlugin(configured);
 }
 
-std::optional<int> Station::loadPlugin(const QString &path)
+int Station::loadPlugin(const QString &path)
 {
-    const PluginLoadResult result = loadPluginLibrary(path, library);
-    if (!result.accepted()) {
-        qDebug().noquote() << result.logLine;
-        StationOutput::error(QString::fromLatin1(pluginRefusalText(result)).arg(path));
+    const PluginLoadResult result = session.loadPlugin(path);
+    if (const std::optional<Refusal> refused = pluginRefusal(result)) {
+        StationOutput::error(QString::fromLatin1(refusalText(*refused)).arg(path));
         return ExitStatus::Refused;
     }
     announcedLevels = result.proofLevel;
-    if (actionTrace)
-        actionTrace->setPlugin(path);
-    return std::nullopt;
+    return ExitStatus::Success;
 }
 
-const char *Station::refusal(const QString &deviceStatus) const
+std::optional<Refusal> Station::refusal(const QString &deviceStatus) const
 {
-    RunRequest request;
-    request.level = options.level;
-    request.pluginLoaded = library.isLoaded();
-    request.announcedLevels = announcedLevels;
-    request.dataFile = options.dataFile;
-    request.keyFile = options.keyFile;
-    request.deviceStatus = deviceStatus;
-    return runRefusal(request);
+    return session.refusal(action, announcedLevels, deviceStatus);
 }
 
 int Station::runOnce()
 {
     QString status = scanDeviceStatus();
-    const char *refused = refusal(status);
-    if (isDeviceRefusal(refused) && options.waitSeconds) {
-        const auto boardReady = [&] { return !isDeviceRefusal(refusal(status = scanDeviceStatus())); };
+    std::optional<Refusal> refused = refusal(status);
+    if (refused && isDeviceRefusal(*refused) && options.waitSeconds) {
+        const auto boardReady = [&] {
+            const std::optional<Refusal> now = refusal(status = scanDeviceStatus());
+            return !now || !isDeviceRefusal(*now);
+        };
         if (!waitUntil(boardReady, *options.waitSeconds * 1000)) {
-            StationOutput::error(QStringLiteral("no available device!"));
+            StationOutput::error(QString::fromLatin1(refusalText(Refusal::NoDevice)));
             return ExitStatus::Refused;
         }
         refused = refusal(status);
     }
     if (refused) {
-        StationOutput::error(QString::fromLatin1(refused));
+        StationOutput::error(QString::fromLatin1(refusalText(*refused)));
         return ExitStatus::Refused;
     }
     return ExitStatus::forAction(runAction(status));
@@ -191,18 +166,18 @@ int Station::runLoop()
     int failed = 0;
     while (!stopRequested) {
         QString status;
-        const char *refused = nullptr;
+        std::optional<Refusal> refused;
         output.waitingForBoard();
         const bool ready = waitUntil(
             [&] {
                 refused = refusal(status = scanDeviceStatus());
-                return !isDeviceRefusal(refused);
+                return !refused || !isDeviceRefusal(*refused);
             },
             -1);
         if (!ready)
             break;
         if (refused) {
-            StationOutput::error(QString::fromLatin1(refused));
+            StationOutput::error(QString::fromLatin1(refusalText(*refused)));
             output.units(passed, failed, true);
             return ExitStatus::Refused;
         }
@@ -219,11 +194,7 @@ int Station::runLoop()
 qint32 Station::runAction(const QString &deviceStatus)
 {
     ThreadWorker worker;
-    worker.setParams(options.dataFile, options.keyFile, options.keyIndex);
-    worker.setAction(options.level);
-    worker.resetExitCode();
-    if (actionTrace)
-        actionTrace->attach(worker, deviceStatus);
+    session.prepareWorker(worker, action, deviceStatus);
     QObject::connect(&worker, &ThreadWorker::update_process, this,
         [this](const QString &text, bool error) { output.progress(text, error); });
     QElapsedTimer clock;

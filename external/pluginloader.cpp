@@ -2,7 +2,6 @@
 
 #include "pluginentries.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -107,17 +106,4 @@ PluginLoadResult loadPluginLibrary(const QString &path, QLibrary &kept)
     result.kind = PluginLoadResult::Kind::Accepted;
     result.proofLevel = proofLevel;
     return result;
-}
-
-const char *pluginRefusalText(const PluginLoadResult &result)
-{
-    switch (result.kind) {
-    case PluginLoadResult::Kind::Accepted:
-        return nullptr;
-    case PluginLoadResult::Kind::LoadFailed:
-        return QT_TRANSLATE_NOOP("MainWindow", "Failed to load %1!");
-    case PluginLoadResult::Kind::MissingExport:
-        return QT_TRANSLATE_NOOP("MainWindow", "%1 is invalid!");
-    }
-    return nullptr;
 }

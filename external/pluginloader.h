@@ -29,7 +29,3 @@ struct PluginLoadResult
 // long as kept holds it, also when path is the one kept already holds; a module that
 // kept held before leaves memory only after the new one is loaded.
 PluginLoadResult loadPluginLibrary(const QString &path, QLibrary &kept);
-
-// The text a refusal is shown with, %1 standing for the path: the untranslated source of
-// the window's box (translation context "MainWindow"); nullptr for an accepted plug-in.
-const char *pluginRefusalText(const PluginLoadResult &result);

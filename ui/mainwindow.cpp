@@ -1,17 +1,12 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "ZVUpgrade_DLL.h"
 #include "apppaths.h"
-#include "devicelibrary.h"
 #include "devicestatus.h"
-#include "logmessagehandler.h"
-#include "actiontrace.h"
 #include "windowconfig.h"
 
 #include <QCloseEvent>
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -63,63 +58,42 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
 
-    logPath = AppPaths::logDirectoryPath();
-    QDir logDirectory(logPath);
-    if (!logDirectory.exists())
-        logDirectory.mkpath(QStringLiteral("."));
-
+    session.createLogDirectory();
     loadConfig();
-    startTrace();
-
-    // logPath stays unchanged for the window's life.
-    deviceLibraryReady = initializeDeviceLibrary(WindowConfig::logEnabled(config), logPath);
+    session.startTrace();
+    session.initializeDeviceLibrary();
 
     statusLabel = new QLabel(ui->statusBar);
     ui->statusBar->insertPermanentWidget(0, statusLabel, 0);
 
-    const QString pluginPath = WindowConfig::pluginPath(config);
-    if (!pluginPath.isEmpty() && QFileInfo::exists(pluginPath))
+    const QString pluginPath = session.configuredPluginPath();
+    if (!pluginPath.isEmpty())
         loadPlugin(pluginPath);
 
     setWindowTitle(windowTitle() + QLatin1Char(' ') + WindowConfig::version(config));
 
     statusLabel->setText(scanDeviceStatus());
 
-    if (WindowConfig::logEnabled(config)) {
-        setLogFileDirectory(logPath);
-        qInstallMessageHandler(logMessageHandler);
-    }
-
+    session.installLogHandler();
     qDebug() << windowTitle() << "...start";
-    if (!actionTrace && WindowConfig::duplicateCpuIdGuard(config) != DuplicateCpuIdGuard::Off)
-        qDebug() << "duplicate guard needs TRACE";
+    session.noteGuardWithoutTrace();
 }
 
 MainWindow::~MainWindow()
 {
     delete ui;
-    if (deviceLibraryReady)
-        ZV_Uninitialize();
+    session.releaseDeviceLibrary();
     delete statusLabel;
 }
 
 bool MainWindow::loadConfig()
 {
     // A file the window cannot use leaves it on its defaults, and never stops it.
-    const WindowConfig::File read = WindowConfig::read(AppPaths::configFilePath());
-    if (read.status != WindowConfig::File::Status::Read) {
+    if (session.readConfig(AppPaths::configFilePath()).status != WindowConfig::File::Status::Read) {
         qDebug() << "failed to open config.json";
         return false;
     }
-    config = read.document;
     return true;
-}
-
-void MainWindow::startTrace()
-{
-    if (WindowConfig::traceEnabled(config))
-        actionTrace = std::make_unique<ActionTrace>(AppPaths::traceDirectoryPath(),
-            WindowConfig::traceOrigin(config), WindowConfig::duplicateCpuIdGuard(config));
 }
 
 bool MainWindow::saveConfig()
@@ -158,7 +132,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     saveConfig();
-    if (library.isLoaded())
-        library.unload();
+    session.unloadPlugin();
     event->accept();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "benchsession.h"
 #include "runaction.h"
 
 #include <QJsonDocument>
@@ -7,11 +8,8 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <memory>
-
 class QCloseEvent;
 class QLabel;
-class ActionTrace;
 class ThreadWorker;
 
 namespace Ui {
@@ -49,20 +47,19 @@ private:
     bool saveConfig();
     void loadPlugin(QString path);
     void refuseAction(const QString &text);
-    void runLevel(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
-    void startTrace();
-    void launchAction(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex);
+    void runLevel(const ActionParameters &action);
+    void launchAction(const ActionParameters &action);
 
     Ui::MainWindow *ui;
-    QJsonDocument config;
-    QLibrary library;
-    bool deviceLibraryReady = false;
-    QString logPath;
+    // What the window holds of a running Korvane; the members below are its parts.
+    BenchSession session;
+    QJsonDocument &config = session.config;
+    QLibrary &library = session.library;
+    bool &deviceLibraryReady = session.deviceLibraryReady;
+    QString &logPath = session.logPath;
     QLabel *statusLabel = nullptr;
     ThreadWorker *worker = nullptr;
     qint32 actionRunning = 0;
-    // Present only with "TRACE" on.
-    std::unique_ptr<ActionTrace> actionTrace;
 
     // Lets the window's tests put it into the busy states an action would.
     friend class MainWindowTestAccess;

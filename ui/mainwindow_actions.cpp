@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "actiontrace.h"
 #include "exitcodes.h"
 #include "korvane_plugin.h"
 #include "runchecks.h"
@@ -22,51 +21,40 @@ void MainWindow::refuseAction(const QString &text)
     QMessageBox::critical(this, tr("Korvane"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-void MainWindow::runLevel(RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex)
+void MainWindow::runLevel(const ActionParameters &action)
 {
     // A click that arrives between a launch and the queued busy state is the same
     // press again: it must not start a second worker, nor show anything.
     if (worker)
         return;
-    RunRequest request;
-    request.level = level;
-    request.pluginLoaded = library.isLoaded();
-    request.announcedLevels = (ui->basicCheck->isChecked() ? KORVANE_PROOF_BASIC : 0)
+    const int announcedLevels = (ui->basicCheck->isChecked() ? KORVANE_PROOF_BASIC : 0)
         | (ui->middleCheck->isChecked() ? KORVANE_PROOF_MIDDLE : 0)
         | (ui->highCheck->isChecked() ? KORVANE_PROOF_HIGH : 0);
-    request.dataFile = plainFile;
-    request.keyFile = keyFile;
-    request.deviceStatus = statusLabel->text();
-    if (const char *refusal = runRefusal(request))
-        return refuseAction(tr(refusal));
-    launchAction(level, plainFile, keyFile, keyIndex);
+    if (const std::optional<Refusal> refusal = session.refusal(action, announcedLevels, statusLabel->text()))
+        return refuseAction(tr(refusalText(*refusal)));
+    launchAction(action);
 }
 
 void MainWindow::basicRunClick()
 {
-    runLevel(RUN_ACTION_BASIC, QString(), ui->basicKeyEdit->text(), 0);
+    runLevel({ RUN_ACTION_BASIC, QString(), ui->basicKeyEdit->text(), 0 });
 }
 
 void MainWindow::middleRunClick()
 {
-    runLevel(RUN_ACTION_MIDDLE, ui->middlePlainEdit->text(), QString(), 0);
+    runLevel({ RUN_ACTION_MIDDLE, ui->middlePlainEdit->text(), QString(), 0 });
 }
 
 void MainWindow::highRunClick()
 {
-    runLevel(RUN_ACTION_HIGH, QString(), ui->highKeyEdit->text(), static_cast<quint8>(ui->highKeySpin->value() & 0xff));
+    runLevel({ RUN_ACTION_HIGH, QString(), ui->highKeyEdit->text(), static_cast<quint8>(ui->highKeySpin->value() & 0xff) });
 }
 
-void MainWindow::launchAction(
-    RunAction_T level, const QString &plainFile, const QString &keyFile, quint8 keyIndex)
+void MainWindow::launchAction(const ActionParameters &action)
 {
     auto *thread = new QThread;
     auto *newWorker = new ThreadWorker;
-    newWorker->setParams(plainFile, keyFile, keyIndex);
-    newWorker->setAction(level);
-    newWorker->resetExitCode();
-    if (actionTrace)
-        actionTrace->attach(*newWorker, statusLabel->text());
+    session.prepareWorker(*newWorker, action, statusLabel->text());
     newWorker->moveToThread(thread);
 
     // started reaches the window queued before it runs process() directly on the new

@@ -2,8 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "korvane_plugin.h"
-#include "pluginloader.h"
-#include "actiontrace.h"
+#include "runchecks.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -32,18 +31,15 @@ void chooseInto(QWidget *parent, const QString &title, QLineEdit *edit)
 
 void MainWindow::loadPlugin(QString path)
 {
-    const PluginLoadResult result = loadPluginLibrary(path, library);
-    if (!result.accepted()) {
+    const PluginLoadResult result = session.loadPlugin(path);
+    if (const std::optional<Refusal> refusal = pluginRefusal(result)) {
         // A refusal keeps the plug-in in force and everything that shows it.
-        qDebug().noquote() << result.logLine;
-        QMessageBox::critical(this, tr("Korvane"), tr(pluginRefusalText(result)).arg(path), QMessageBox::Ok,
+        QMessageBox::critical(this, tr("Korvane"), tr(refusalText(*refusal)).arg(path), QMessageBox::Ok,
             QMessageBox::NoButton);
         return;
     }
 
     ui->dllEdit->setText(path);
-    if (actionTrace)
-        actionTrace->setPlugin(path);
     ui->basicCheck->setChecked(result.proofLevel & KORVANE_PROOF_BASIC);
     ui->middleCheck->setChecked(result.proofLevel & KORVANE_PROOF_MIDDLE);
     ui->highCheck->setChecked(result.proofLevel & KORVANE_PROOF_HIGH);
