@@ -6,5 +6,5 @@
 #include <QString>
 
 // Every record of the trace files in a directory, oldest file first; none at all when a
-// line is not a record or breaks its file's chain ("seq" and "prev").
+// file fails verifyTrace(), the walk korvane-trace verify makes.
 QList<TraceRecord> chainedTraceRecords(const QString &directory);

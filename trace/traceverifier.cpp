@@ -1,7 +1,5 @@
 #include "traceverifier.h"
 
-#include "tracerecord.h"
-
 namespace {
 
 // Where the chain stands after the last record.
@@ -16,7 +14,7 @@ struct ChainEnd
 
 } // namespace
 
-TraceVerification verifyTrace(QByteArrayView content)
+TraceVerification verifyTrace(QByteArrayView content, QList<TraceRecord> *records)
 {
     TraceVerification result;
     const auto fail = [&result](qsizetype index, const QString &problem) {
@@ -64,6 +62,8 @@ TraceVerification verifyTrace(QByteArrayView content)
                               : QStringLiteral("prev does not match line %1").arg(end.line));
         }
         end = { record.seq, Trace::sha256Hex(lines[i]), i + 1 };
+        if (records)
+            records->append(record);
         ++result.records;
         ++i;
     }

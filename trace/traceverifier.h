@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tracerecord.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -19,5 +21,6 @@ struct TraceVerification
 // Checks every line of a trace file: each is a record, "seq" counts up from 1 and each
 // "prev" is the SHA-256 of the record line before it; a line cut off by a power loss
 // only where the chain goes around it. Bytes an editor added (a byte order mark, "\r\n"
-// line ends) break the file too. Stops at the first bad line.
-TraceVerification verifyTrace(QByteArrayView content);
+// line ends) break the file too. Stops at the first bad line. With records, hands back
+// each record the walk took, in order, up to the first bad line.
+TraceVerification verifyTrace(QByteArrayView content, QList<TraceRecord> *records = nullptr);
