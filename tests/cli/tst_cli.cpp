@@ -1,12 +1,10 @@
-#include "mainwindow.h"
-#include "mainwindowtestaccess.h"
-#include "messageboxobserver.h"
 #include "pluginjournal.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
 #include "tracefiles.h"
 #include "tracejournal.h"
+#include "windowdriver.h"
 
 #include "ZVUpgrade_DLL.h"
 
@@ -16,11 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
 #include <QProcess>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QSpinBox>
 #include <QTest>
 
 #include <functional>
@@ -38,8 +33,6 @@
 
 namespace {
 
-const char *const levelNames[] = { nullptr, "basic", "middle", "high" };
-const char *const basicDone = "read cpuid...|encode cpuid...|write cpuid...|basic action done";
 
 struct Run
 {
@@ -114,11 +107,8 @@ private slots:
         bench.reset();
         env.reset();
         qunsetenv("KORVANE_TEST_PROOF_LEVEL");
-        qunsetenv("KORVANE_TEST_FAIL_ENCRYPT");
     }
 
-    void sameAsTheWindow_data();
-    void sameAsTheWindow();
     void refusedBeforeTheAction_data();
     void refusedBeforeTheAction();
     void actionOutcome_data();
@@ -138,7 +128,6 @@ private slots:
     void stationLoop();
     void concurrentRunsKeepTheChain();
     void claimLeftByAKilledRun();
-    void unwritableTraceRefusesEveryUnit();
     void twoLoopsOnOneFolderWriteABoardOnce();
 
 private:
@@ -269,96 +258,12 @@ private:
     {
         return chainedTraceRecords(env->filePath(QStringLiteral("trace")));
     }
-    // The log's lines without their times.
-    QStringList logLines() const
-    {
-        QFile file(env->filePath("log/App" + QDate::currentDate().toString(Qt::ISODate) + ".log"));
-        QStringList lines = linesOf(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-        return lines.replaceInStrings(QRegularExpression(QStringLiteral("^[^]]*\\] ")), QString());
-    }
 
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<TestBench> bench;
     std::unique_ptr<PluginJournal> pluginJournal;
     QString program;
 };
-
-void TestCli::sameAsTheWindow_data()
-{
-    QTest::addColumn<int>("level");
-    QTest::addColumn<int>("fileSize");
-    QTest::addColumn<int>("keyIndex");
-    QTest::addColumn<QString>("failingCall");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("basic with a key") << 1 << 32 << 0 << "" << 0;
-    QTest::newRow("middle") << 2 << 100 << 0 << "" << 0;
-    QTest::newRow("high, index 2") << 3 << 24 << 2 << "" << 0;
-    QTest::newRow("high, failing write") << 3 << 32 << 3 << "ZV_WriteProofKey" << -7;
-}
-
-void TestCli::sameAsTheWindow()
-{
-    QFETCH(int, level);
-    QFETCH(int, fileSize);
-    QFETCH(int, keyIndex);
-    QFETCH(QString, failingCall);
-    QFETCH(int, exitCode);
-    const MessageHandlerGuard handlerGuard; // "LOG" installs the log file's handler
-    bench->attach(QStringLiteral("b1"));
-    if (!failingCall.isEmpty())
-        bench->failCall(QStringLiteral("b1"), failingCall);
-    writeConfig({ { "LOG", true }, { "TRACE", true }, { "STATION", "line 3 \"east\" 工位" },
-        { "APP_VERSION", "1.0.0" } });
-    const QString file = QStringLiteral("%1.bin").arg(fileSize);
-    const char *const fileEdits[] = { nullptr, "basicKeyEdit", "middlePlainEdit", "highKeyEdit" };
-
-    auto observer = std::make_unique<MessageBoxObserver>();
-    auto window = std::make_unique<MainWindow>();
-    window->show();
-    window->findChild<QLineEdit *>(fileEdits[level])->setText(env->filePath("work/" + file));
-    window->findChild<QSpinBox *>("highKeySpin")->setValue(keyIndex);
-    QVERIFY(pluginJournal->clear());
-    qsizetype journalStart = bench->journal().size();
-    window->findChild<QPushButton *>(levelNames[level] + QStringLiteral("RunButton"))->click();
-    QVERIFY(observer->waitForMessageBoxes(1));
-    QCOMPARE(observer->messageBoxes().constFirst().text,
-        exitCode == 0 ? QStringLiteral("Action ok.") : QStringLiteral("Action failed,err=%1!").arg(exitCode));
-    QTRY_VERIFY(window->close());
-    window.reset();
-    const QStringList windowCalls = callsSince(journalStart);
-    const char *const writeCalls[]
-        = { nullptr, "ZV_WriteVendorRpmbData", "ZV_WriteProofData", "ZV_WriteProofKey" };
-    QVERIFY(windowCalls.filter(writeCalls[level]).size() == 1);
-
-    QVERIFY(pluginJournal->clear());
-    journalStart = bench->journal().size();
-    QStringList arguments { levelNames[level], level == 2 ? "--data" : "--key", file };
-    if (level == 3)
-        arguments << "--index" << QString::number(keyIndex);
-    const Run cli = run(arguments);
-    QCOMPARE(cli.status, exitCode == 0 ? 0 : 10 - exitCode);
-    QCOMPARE(cli.err, QStringList());
-    QCOMPARE(callsSince(journalStart), windowCalls);
-
-    // The same record apart from its place in the chain and its times.
-    QList<TraceRecord> records = traceRecords();
-    QCOMPARE(records.size(), 2);
-    for (TraceRecord &record : records) {
-        QCOMPARE(record.exitCode, exitCode);
-        record.seq = record.durationMs = 0;
-        record.time = record.prev = QString();
-    }
-    QCOMPARE(Trace::formatLine(records.at(1)), Trace::formatLine(records.at(0)));
-    // The same log lines from the level's "in" to its "out".
-    const QStringList log = logLines();
-    const QString in = levelNames[level] + QStringLiteral(" action in"),
-                  out = levelNames[level] + QStringLiteral(" action out");
-    const qsizetype windowIn = log.indexOf(in), windowOut = log.indexOf(out),
-                    cliIn = log.indexOf(in, windowOut);
-    QVERIFY(windowIn >= 0 && windowOut > windowIn && cliIn > windowOut);
-    QCOMPARE(
-        log.mid(cliIn, log.indexOf(out, cliIn) + 1 - cliIn), log.mid(windowIn, windowOut + 1 - windowIn));
-}
 
 void TestCli::refusedBeforeTheAction_data()
 {
@@ -372,15 +277,10 @@ void TestCli::refusedBeforeTheAction_data()
                          int board, const QString &error) {
         QTest::newRow(name) << arguments << withPlugin << proofLevel << board << error << 2;
     };
-    // Each check with every later one failing too: the first wins.
-    const QStringList shortKey { "basic", "--key", "31.bin" };
-    row("no plug-in", shortKey, false, 7, 0, "Dll is not loaded!");
-    row("basic not announced", shortKey, true, 6, 0, "Dll did not support to do basic action!");
-    row("high not announced", { "high", "--key", "31.bin", "--index", "0" }, true, 3, 0,
+    // The window's checks, in their order (tests/actions), with their texts on stderr.
+    row("no plug-in", { "basic", "--key", "31.bin" }, false, 7, 0, "Dll is not loaded!");
+    row("high not announced", { "high", "--key", "24.bin", "--index", "0" }, true, 3, ZvSim::Loader,
         "Dll did not support to do high action!");
-    row("31-byte key", shortKey, true, 7, 0, "size invalid for key file!");
-    row("middle without --data", { "middle" }, true, 7, ZvSim::Maskrom, "No plain file!");
-    row("no board", { "basic" }, true, 7, 0, "no available device!");
     row("maskrom board for middle", { "middle", "--data", "100.bin" }, true, 7, ZvSim::Maskrom,
         "action can only work on the loader device!");
     // --plugin is used instead of the configured plug-in, never beside it.
@@ -430,51 +330,48 @@ void TestCli::refusedBeforeTheAction()
 void TestCli::actionOutcome_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    // "fail:<device call>", "encrypt:<level>", "twice", or "copy" (the plug-in into the working directory)
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("lines");
+    QTest::addColumn<QString>("failingCall"); // a device call that fails on the board
+    QTest::addColumn<bool>("twice"); // run once before, for the duplicate guard
+    QTest::addColumn<bool>("pluginCopied"); // into the working directory
+    QTest::addColumn<QStringList>("lines");
     QTest::addColumn<int>("status");
-    const auto row = [](const char *name, const QStringList &arguments, const char *setup, const char *lines,
-                         int status) { QTest::newRow(name) << arguments << setup << lines << status; };
-    row("middle ok", { "middle", "--data", "100.bin" }, "",
-        "encode data...|write encoded data...|middle action done|RESULT middle ok exit_code=0", 0);
+    const QStringList middleDone = doneLines(2) << "RESULT middle ok exit_code=0";
+    QTest::newRow("middle ok") << QStringList { "middle", "--data", "100.bin" } << "" << false << false
+                               << middleDone << 0;
     // Found where it was named, not looked up in the system's library path.
-    row("--plugin in the working directory",
-        { "middle", "--data", "100.bin", "--plugin", QFileInfo(TestPlugins::recordingPlugin).fileName() },
-        "copy", "encode data...|write encoded data...|middle action done|RESULT middle ok exit_code=0", 0);
-    row("write fails", { "basic" }, "fail:ZV_WriteVendorRpmbData",
-        "read cpuid...|encode cpuid...|write cpuid...|FAIL write cpuid...fail|RESULT basic failed "
-        "exit_code=-1",
-        11);
-    row("encrypt fails", { "basic", "--key", "32.bin" }, "encrypt:basic",
-        "read cpuid...|encode cpuid...|FAIL encode cpuid...fail|RESULT basic failed exit_code=-2", 12);
-    row("read fails", { "basic" }, "fail:ZV_ReadOtpData",
-        "read cpuid...|FAIL read cpuid...fail|RESULT basic failed exit_code=-4", 14);
-    row("duplicate refused", { "basic" }, "twice",
-        "read cpuid...|FAIL check cpuid...fail|RESULT basic failed exit_code=-11", 21);
+    QTest::newRow("--plugin in the working directory")
+        << QStringList { "middle", "--data", "100.bin", "--plugin", QFileInfo(TestPlugins::recordingPlugin).fileName() }
+        << "" << false << true << middleDone << 0;
+    QTest::newRow("write fails") << QStringList { "basic" } << "ZV_WriteVendorRpmbData" << false << false
+                                 << (doneLines(1).mid(0, 3)
+                                        << "FAIL write cpuid...fail" << "RESULT basic failed exit_code=-1")
+                                 << 11;
+    QTest::newRow("duplicate refused")
+        << QStringList { "basic" } << "" << true << false
+        << QStringList { "read cpuid...", "FAIL check cpuid...fail", "RESULT basic failed exit_code=-11" } << 21;
 }
 
 void TestCli::actionOutcome()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, setup);
-    QFETCH(QString, lines);
+    QFETCH(QString, failingCall);
+    QFETCH(bool, twice);
+    QFETCH(bool, pluginCopied);
+    QFETCH(QStringList, lines);
     QFETCH(int, status);
     bench->attach(QStringLiteral("b1"));
     writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
-    if (setup.startsWith("fail:"))
-        bench->failCall(QStringLiteral("b1"), setup.section(':', 1));
-    if (setup.startsWith("encrypt:"))
-        qputenv("KORVANE_TEST_FAIL_ENCRYPT", setup.section(':', 1).toLatin1());
-    if (setup == "twice")
+    if (!failingCall.isEmpty())
+        bench->failCall(QStringLiteral("b1"), failingCall);
+    if (twice)
         QCOMPARE(run(arguments).status, 0);
-    if (setup == "copy")
+    if (pluginCopied)
         QVERIFY(QFile::copy(
             absolute(TestPlugins::recordingPlugin), env->filePath("work/" + arguments.constLast())));
     const qint32 exitCode = status == 0 ? 0 : 10 - status;
 
     const Run plain = run(arguments);
-    QCOMPARE(withoutDurations(plain.out), lines.split('|'));
+    QCOMPARE(withoutDurations(plain.out), lines);
     QVERIFY(plain.out.constLast() != withoutDurations(plain.out).constLast());
     QCOMPARE(plain.status, status);
     QCOMPARE(plain.err, QStringList());
@@ -678,7 +575,7 @@ void TestCli::waitForABoard()
     if (event == "attach") {
         QCOMPARE(result.status, 0);
         QCOMPARE(
-            withoutDurations(result.out), QString(basicDone).split('|') << "RESULT basic ok exit_code=0");
+            withoutDurations(result.out), doneLines(1) << "RESULT basic ok exit_code=0");
         QVERIFY(!bench->written("b1", ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)).isNull());
         return;
     }
@@ -759,7 +656,7 @@ void TestCli::stationLoop()
 #endif
         expected << (again ? QStringList { "read cpuid...", "FAIL check cpuid...fail",
                          "RESULT basic failed exit_code=-11" }
-                           : QString(basicDone).split('|') << "RESULT basic ok exit_code=0");
+                           : doneLines(1) << "RESULT basic ok exit_code=0");
         expected << QStringLiteral("UNITS passed=%1 failed=%2").arg(qMin(unit + 1, 3)).arg(again ? 1 : 0);
         QVERIFY2(readUntil(*cli, out, expected.constLast()), qPrintable(out.join('\n')));
         if (!again)
@@ -842,26 +739,6 @@ void TestCli::claimLeftByAKilledRun()
     QCOMPARE(run({ "basic" }).status, 0);
     QCOMPARE(run({ "basic" }).status, 21);
     QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), writesBefore + 1);
-}
-
-void TestCli::unwritableTraceRefusesEveryUnit()
-{
-    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
-    env->writeFile(QStringLiteral("trace"), "a file where the folder should be");
-    const auto cli = start({ "basic", "--loop" });
-    QStringList out;
-    for (int unit = 1; unit <= 3; ++unit) {
-        QVERIFY2(readUntil(*cli, out, "WAITING for a board"), qPrintable(out.join('\n')));
-        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
-        QVERIFY2(readUntil(*cli, out, QStringLiteral("UNITS passed=0 failed=%1").arg(unit)), qPrintable(out.join('\n')));
-        QCOMPARE(zvsim({ "detach", "b1" }), 0);
-    }
-    cli->kill();
-    QVERIFY(cli->waitForFinished(30000));
-    QCOMPARE(withoutDurations(out.filter("RESULT")), QStringList(3, "RESULT basic failed exit_code=-13"));
-    QCOMPARE(out.filter("FAIL check trace...fail").size(), 3);
-    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 0);
-    QCOMPARE(pluginJournal->calls().filter("doBasicEncrypt"), QStringList());
 }
 
 void TestCli::twoLoopsOnOneFolderWriteABoardOnce()

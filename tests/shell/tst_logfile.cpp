@@ -1,6 +1,6 @@
+#include "logcapture.h"
 #include "logmessagehandler.h"
 #include "mainwindow.h"
-#include "mainwindowtestaccess.h"
 #include "testenvironment.h"
 
 #include <QDir>
@@ -23,8 +23,7 @@ class TestLogFile : public QObject
     QString logDirectory() const { return environment->filePath(QStringLiteral("log")); }
     QByteArray readLog(const QString &day = QStringLiteral("2024-03-05")) const
     {
-        QFile file(logDirectory() + QStringLiteral("/App%1.log").arg(day));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return readFile(logDirectory() + QStringLiteral("/App%1.log").arg(day));
     }
 
 private slots:
@@ -117,7 +116,7 @@ private slots:
                 qDebug("%s %d %s", letter.constData(), i, payload(letter, i).constData());
         };
         {
-            const MessageHandlerGuard handlers;
+            const LogCapture handlers;
             qInstallMessageHandler(logMessageHandler);
             std::unique_ptr<QThread> worker(QThread::create(writer, QByteArray("B")));
             worker->start();
@@ -161,7 +160,7 @@ private slots:
         QVERIFY(QDir(logDirectory()).removeRecursively());
         setLogFileDirectory(environment->filePath(QStringLiteral("elsewhere")));
         environment->writeFile(QStringLiteral("config.json"), config);
-        const MessageHandlerGuard handlers; // the window installs the handler for good
+        const LogCapture handlers; // the window installs the handler for good
         {
             const MainWindow window;
             QVERIFY(QFileInfo(logDirectory()).isDir());

@@ -3,7 +3,6 @@
 #include "mainwindow.h"
 
 #include <QLibrary>
-#include <QtGlobal>
 
 class ThreadWorker;
 
@@ -16,20 +15,4 @@ public:
     static void setWorker(MainWindow &window, ThreadWorker *worker) { window.worker = worker; }
     static ThreadWorker *worker(const MainWindow &window) { return window.worker; }
     static const QLibrary &library(const MainWindow &window) { return window.library; }
-};
-
-// The window may install the log file handler for the rest of the process. This puts
-// back whatever handler was active when it was made (the test framework's).
-class MessageHandlerGuard
-{
-public:
-    MessageHandlerGuard()
-        : previous(qInstallMessageHandler(nullptr))
-    {
-        qInstallMessageHandler(previous);
-    }
-    ~MessageHandlerGuard() { qInstallMessageHandler(previous); }
-
-private:
-    QtMessageHandler previous;
 };

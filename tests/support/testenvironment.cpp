@@ -2,6 +2,7 @@
 
 #include "apppaths.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 
@@ -29,4 +30,15 @@ QString TestEnvironment::writeFile(const QString &name, const QByteArray &conten
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write test file %s", qPrintable(path));
     return path;
+}
+
+QByteArray TestEnvironment::logFile() const
+{
+    return readFile(filePath(QStringLiteral("log/App%1.log").arg(QDate::currentDate().toString(Qt::ISODate))));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

@@ -19,8 +19,13 @@ public:
 
     // Writes a file of the given content into the application directory; returns its path.
     QString writeFile(const QString &name, const QByteArray &content) const;
+    // Today's log file (App<yyyy-MM-dd>.log in the log directory); empty when there is none.
+    QByteArray logFile() const;
 
 private:
     QTemporaryDir directory;
     QByteArray previousBench;
 };
+
+// A file's whole content; empty when it cannot be read.
+QByteArray readFile(const QString &path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testenvironment.h"
 #include "tracerecord.h"
 
 #include <QDateTime>
@@ -40,12 +41,6 @@ inline TraceRecord record(const QString &time, const QString &level = QStringLit
     record.exitCode = exitCode;
     record.durationMs = 1234;
     return record;
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 inline bool write(

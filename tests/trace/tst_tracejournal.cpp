@@ -113,7 +113,7 @@ private slots:
         // The lock files are gone again.
         QCOMPARE(QDir(traceDir).entryList(QDir::Files | QDir::Hidden), files.keys());
         for (auto file = files.cbegin(); file != files.cend(); ++file)
-            QCOMPARE(readAll(QDir(traceDir).filePath(file.key())), file.value().join('\n') + '\n');
+            QCOMPARE(readFile(QDir(traceDir).filePath(file.key())), file.value().join('\n') + '\n');
     }
 
     void appendAfterCutOffLine_data()
@@ -154,7 +154,7 @@ private slots:
         TraceRecord after = record(utc(5, 41));
         QVERIFY(journal.append(after));
         QCOMPARE(after.seq, complete + 2);
-        QCOMPARE(readAll(path),
+        QCOMPARE(readFile(path),
             before + cut + '\n' + Trace::formatLine(next) + '\n' + Trace::formatLine(after) + '\n');
     }
 
@@ -168,14 +168,14 @@ private slots:
         TraceRecord first = record(utc(5, 0)), second = record(utc(5, 1));
         QVERIFY(journal.append(first));
         QVERIFY(journal.append(second));
-        const QByteArray before = readAll(path);
+        const QByteArray before = readFile(path);
         QVERIFY(QFile::resize(path, before.size() - 1));
 
         TraceRecord next = record(utc(5, 2));
         QVERIFY(journal.append(next));
         QCOMPARE(next.seq, 3);
         QCOMPARE(next.prev, Trace::sha256Hex(Trace::formatLine(second)));
-        QCOMPARE(readAll(path), before + Trace::formatLine(next) + '\n');
+        QCOMPARE(readFile(path), before + Trace::formatLine(next) + '\n');
     }
 
     void appendAfterEditorSave()
@@ -188,7 +188,7 @@ private slots:
             TraceJournal journal(dir.path());
             QVERIFY(journal.append(first) && journal.append(second));
         }
-        QByteArray saved = readAll(path);
+        QByteArray saved = readFile(path);
         saved.replace("\n", "\r\n");
         QVERIFY(write(path, "\xEF\xBB\xBF" + saved));
 
@@ -235,7 +235,7 @@ private slots:
             = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         QCOMPARE(left, blocker.isEmpty() ? QStringList() : QStringList { blocker });
         if (!blocker.isEmpty())
-            QCOMPARE(readAll(dir.filePath(blocker)), blockerContent);
+            QCOMPARE(readFile(dir.filePath(blocker)), blockerContent);
     }
 
     void lineRoundTrip_data()

@@ -1,6 +1,6 @@
 #include "cdeviceeventfilter.h"
 #include "mainwindow.h"
-#include "messagecapture.h"
+#include "logcapture.h"
 #include "testenvironment.h"
 
 #include <QApplication>
@@ -72,10 +72,10 @@ void TestWindowsPlatform::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
     // Registered and installed as start-up does.
-    MessageCapture capture;
+    const LogCapture capture;
     filter = std::make_unique<CDeviceEventFilter>();
     filter->registerEvent(window->windowHandle());
-    QVERIFY2(!capture.lines().contains(registrationFailed), qPrintable(capture.lines().join('\n')));
+    QVERIFY2(!capture.messages().contains(registrationFailed), qPrintable(capture.messages().join('\n')));
     QVERIFY(IsWindow(reinterpret_cast<HWND>(window->winId())));
     QCoreApplication::instance()->installNativeEventFilter(filter.get());
 }
@@ -154,10 +154,10 @@ void TestWindowsPlatform::registrationOfAForeignWindow()
         QVERIFY(DestroyWindow(native));
     QCOMPARE(reinterpret_cast<HWND>(foreign->winId()), native);
 
-    MessageCapture capture;
+    const LogCapture capture;
     CDeviceEventFilter unused;
     unused.registerEvent(foreign.get());
-    QCOMPARE(capture.lines().contains(registrationFailed), destroyed);
+    QCOMPARE(capture.messages().contains(registrationFailed), destroyed);
 }
 
 QTEST_MAIN(TestWindowsPlatform)

@@ -1,5 +1,5 @@
+#include "logcapture.h"
 #include "mainwindow.h"
-#include "messagecapture.h"
 #include "testenvironment.h"
 #include "testplugins.h"
 
@@ -64,12 +64,6 @@ template <typename T> T readAt(const QByteArray &bytes, qsizetype offset)
     if (offset >= 0 && offset + qsizetype(sizeof(T)) <= bytes.size())
         std::memcpy(&value, bytes.constData() + offset, sizeof(T));
     return value;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool copyInto(const QString &source, const QString &directory)
@@ -287,11 +281,11 @@ void TestWindowsProgram::saveWhileRead()
     const QString chosen = QStringLiteral("C:\\plug-ins\\aes.dll");
     bool saved = false;
     {
-        MessageCapture capture;
+        const LogCapture capture;
         MainWindow window;
         window.findChild<QLineEdit *>("dllEdit")->setText(chosen);
         QVERIFY(window.close());
-        saved = !capture.lines().contains("failed to save config.json");
+        saved = !capture.messages().contains("failed to save config.json");
     }
     if (expectedSaved >= 0)
         QCOMPARE(saved, expectedSaved == 1);
