@@ -337,36 +337,54 @@ QByteArray formatLine(const TraceRecord &record)
     return line + '}';
 }
 
-ParsedTraceLine parseLine(QByteArrayView line)
+namespace {
+
+ParsedTraceLine badLine(const QString &problem)
 {
-    const auto bad = [](const QString &problem) { return ParsedTraceLine { std::nullopt, problem }; };
+    return { std::nullopt, problem };
+}
+
+// Why the line is not a JSON object with exactly a record's keys in their order; empty
+// when it is one, then held in object.
+QString readObject(QByteArrayView line, QJsonObject &object)
+{
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray(), &error);
     if (error.error != QJsonParseError::NoError)
-        return bad(QStringLiteral("not JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset));
+        return QStringLiteral("not JSON (%1 at offset %2)").arg(error.errorString()).arg(error.offset);
     if (!document.isObject())
-        return bad(QStringLiteral("not a JSON object"));
-    const QJsonObject object = document.object();
+        return QStringLiteral("not a JSON object");
+    object = document.object();
     qsizetype keyCount = 0;
     for (const char *const *key = keys; *key; ++key, ++keyCount) {
         if (!object.contains(QLatin1String(*key)))
-            return bad(QStringLiteral("key \"%1\" missing").arg(QLatin1String(*key)));
+            return QStringLiteral("key \"%1\" missing").arg(QLatin1String(*key));
     }
     if (object.size() != keyCount)
-        return bad(QStringLiteral("unknown keys"));
+        return QStringLiteral("unknown keys");
     if (!keysInOrder(line))
-        return bad(QStringLiteral("keys out of order"));
+        return QStringLiteral("keys out of order");
+    return QString();
+}
 
-    const auto value = [&object](const char *key) { return object.value(QLatin1String(key)); };
-    const auto wrongType = [&bad](const char *key) {
-        return bad(QStringLiteral("\"%1\" has a wrong type or value").arg(QLatin1String(key)));
-    };
-    TraceRecord record;
-    const std::optional<qint64> seq = integerOf(value("seq"), 1, maxSafeInteger);
+QJsonValue valueOf(const QJsonObject &object, const char *key)
+{
+    return object.value(QLatin1String(key));
+}
+
+// Each of these reads some of the record's fields from the object, in the order of their
+// keys: the key of the first one of a wrong type or value, or nullptr.
+const char *readSequence(const QJsonObject &object, TraceRecord &record)
+{
+    const std::optional<qint64> seq = integerOf(valueOf(object, "seq"), 1, maxSafeInteger);
     if (!seq)
-        return wrongType("seq");
+        return "seq";
     record.seq = *seq;
+    return nullptr;
+}
 
+const char *readTexts(const QJsonObject &object, TraceRecord &record)
+{
     const struct
     {
         const char *key;
@@ -375,22 +393,26 @@ ParsedTraceLine parseLine(QByteArrayView line)
         { "plugin", &record.plugin }, { "plugin_sha256", &record.pluginSha256 }, { "level", &record.level },
         { "board", &record.board }, { "prev", &record.prev } };
     for (const auto &string : strings) {
-        if (!value(string.key).isString())
-            return wrongType(string.key);
-        *string.field = value(string.key).toString();
+        if (!valueOf(object, string.key).isString())
+            return string.key;
+        *string.field = valueOf(object, string.key).toString();
     }
     const QDateTime time = QDateTime::fromString(record.time, Qt::ISODateWithMs);
     if (!time.isValid() || !record.time.endsWith(QLatin1Char('Z')))
-        return wrongType("time");
+        return "time";
     if (!record.pluginSha256.isEmpty() && !isLowerHex(record.pluginSha256, 64))
-        return wrongType("plugin_sha256");
+        return "plugin_sha256";
     if (!Levels::parse(record.level))
-        return wrongType("level");
+        return "level";
     if (record.board != QLatin1String("Maskrom") && record.board != QLatin1String("Loader"))
-        return wrongType("board");
+        return "board";
     if (!isLowerHex(record.prev, 64))
-        return wrongType("prev");
+        return "prev";
+    return nullptr;
+}
 
+const char *readHexes(const QJsonObject &object, TraceRecord &record)
+{
     const struct
     {
         const char *key;
@@ -399,38 +421,59 @@ ParsedTraceLine parseLine(QByteArrayView line)
     } hexes[] = { { "cpu_id", &record.cpuId, -1 }, { "key_fingerprint", &record.keyFingerprint, 16 },
         { "data_sha256", &record.dataSha256, 64 } };
     for (const auto &hex : hexes) {
-        const QJsonValue field = value(hex.key);
+        const QJsonValue field = valueOf(object, hex.key);
         if (field.isNull())
             continue;
         if (!field.isString() || !isLowerHex(field.toString(), hex.length))
-            return wrongType(hex.key);
+            return hex.key;
         *hex.field = field.toString();
     }
-    if (!value("key_index").isNull()) {
-        const std::optional<qint64> index = integerOf(value("key_index"), 0, 255);
+    return nullptr;
+}
+
+const char *readNumbers(const QJsonObject &object, TraceRecord &record)
+{
+    if (!valueOf(object, "key_index").isNull()) {
+        const std::optional<qint64> index = integerOf(valueOf(object, "key_index"), 0, 255);
         if (!index)
-            return wrongType("key_index");
+            return "key_index";
         record.keyIndex = int(*index);
     }
-    if (!value("data_size").isNull()) {
-        record.dataSize = integerOf(value("data_size"), 0, maxSafeInteger);
+    if (!valueOf(object, "data_size").isNull()) {
+        record.dataSize = integerOf(valueOf(object, "data_size"), 0, maxSafeInteger);
         if (!record.dataSize)
-            return wrongType("data_size");
+            return "data_size";
     }
+    // A data file has both its size and its hash, or neither.
     if (record.dataSize.has_value() != record.dataSha256.has_value())
-        return wrongType("data_size");
-    const std::optional<qint64> exitCode = integerOf(value("exit_code"), INT32_MIN, INT32_MAX);
+        return "data_size";
+    const std::optional<qint64> exitCode = integerOf(valueOf(object, "exit_code"), INT32_MIN, INT32_MAX);
     if (!exitCode)
-        return wrongType("exit_code");
+        return "exit_code";
     record.exitCode = qint32(*exitCode);
-    const std::optional<qint64> duration = integerOf(value("duration_ms"), 0, maxSafeInteger);
+    const std::optional<qint64> duration = integerOf(valueOf(object, "duration_ms"), 0, maxSafeInteger);
     if (!duration)
-        return wrongType("duration_ms");
+        return "duration_ms";
     record.durationMs = *duration;
+    return nullptr;
+}
+
+} // namespace
+
+ParsedTraceLine parseLine(QByteArrayView line)
+{
+    QJsonObject object;
+    if (const QString problem = readObject(line, object); !problem.isEmpty())
+        return badLine(problem);
+    TraceRecord record;
+    for (const auto read : { readSequence, readTexts, readHexes, readNumbers }) {
+        if (const char *wrong = read(object, record))
+            return badLine(QStringLiteral("\"%1\" has a wrong type or value").arg(QLatin1String(wrong)));
+    }
     // Only the form the journal writes is a record: the start-up index scans lines in that
     // form without parsing them, and must miss no record that is counted here.
     if (formatLine(record) != line)
-        return bad(QStringLiteral("not in the form records are written in"));
+        return badLine(QStringLiteral("not in the form records are written in"));
     return { record, QString() };
 }
 
