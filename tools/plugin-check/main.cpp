@@ -122,13 +122,17 @@ std::optional<QByteArray> readKeyFile(const QString &path, QString *error)
     return key;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// What the command line asks for; exitCode set when the program is to end at once.
+struct Request
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("korvane-plugin-check"));
+    QString pluginPath; // absolute
+    bool selfTest = false;
+    std::optional<QByteArray> aesKey;
+    std::optional<int> exitCode;
+};
 
+Request readCommandLine()
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Loads a Korvane encryption plug-in as Korvane does and tells whether Korvane accepts it."));
@@ -145,41 +149,50 @@ int main(int argc, char *argv[])
     parser.addOption(keyOption);
     parser.addPositionalArgument(QStringLiteral("plugin"), QStringLiteral("The plug-in library to check."));
 
+    Request request;
+    const auto endWith = [&request](int exitCode) {
+        request.exitCode = exitCode;
+        return request;
+    };
     if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
+        return endWith(usageError(parser.errorText()));
     if (parser.isSet(helpOption)) {
         out() << parser.helpText() << extraHelp() << Qt::flush;
-        return ExitAccepted;
+        return endWith(ExitAccepted);
     }
     if (parser.positionalArguments().size() != 1)
-        return usageError(QStringLiteral("give exactly one plug-in path (see --help)"));
+        return endWith(usageError(QStringLiteral("give exactly one plug-in path (see --help)")));
     if (parser.isSet(keyOption) && !parser.isSet(selfTestOption))
-        return usageError(QStringLiteral("--key is used only with --self-test"));
+        return endWith(usageError(QStringLiteral("--key is used only with --self-test")));
 
     // Korvane is given the plug-in by a file dialog or its configuration, both naming
     // an existing file; an absolute path keeps the library search path out of it.
     const QFileInfo pluginFile(parser.positionalArguments().constFirst());
     if (!pluginFile.isFile())
-        return usageError(QStringLiteral("no such file: %1").arg(pluginFile.filePath()));
-    const QString path = pluginFile.absoluteFilePath();
-
-    std::optional<QByteArray> aesKey;
+        return endWith(usageError(QStringLiteral("no such file: %1").arg(pluginFile.filePath())));
+    request.pluginPath = pluginFile.absoluteFilePath();
+    request.selfTest = parser.isSet(selfTestOption);
     if (parser.isSet(keyOption)) {
         QString error;
-        aesKey = readKeyFile(parser.value(keyOption), &error);
-        if (!aesKey)
-            return usageError(error);
+        request.aesKey = readKeyFile(parser.value(keyOption), &error);
+        if (!request.aesKey)
+            return endWith(usageError(error));
     }
+    return request;
+}
 
+// Loads the plug-in as Korvane does and prints what Korvane would find: true when it
+// accepts the plug-in.
+bool checkLoad(const QString &path, QLibrary &kept, PluginLoadResult &result)
+{
     printLine(QStringLiteral("plugin: %1").arg(path));
-    QLibrary kept;
-    const PluginLoadResult result = loadPluginLibrary(path, kept);
+    result = loadPluginLibrary(path, kept);
     if (result.kind == PluginLoadResult::Kind::LoadFailed) {
         // The loader does not keep the system's reason; a second attempt fetches it.
         QLibrary failed(path);
         failed.load();
         printLine(QStringLiteral("FAIL load: %1 (%2)").arg(result.logLine, failed.errorString()));
-        return ExitRefused;
+        return false;
     }
 
     printExports(path, result);
@@ -192,14 +205,17 @@ int main(int argc, char *argv[])
                       .arg(levelNames(result.proofLevel)));
     if (!result.accepted()) {
         printLine(QStringLiteral("FAIL load: %1").arg(result.logLine));
-        return ExitRefused;
+        return false;
     }
     printLine(QStringLiteral("PASS load"));
-    if (!parser.isSet(selfTestOption))
-        return ExitAccepted;
+    return true;
+}
 
+// Runs and prints every check of the self-test: true when none failed.
+bool selfTest(qint32 proofLevel, const std::optional<QByteArray> &aesKey)
+{
     int counts[3] = {};
-    runSelfTest(pluginEntryTable(), result.proofLevel, aesKey, [&](const CheckResult &check) {
+    runSelfTest(pluginEntryTable(), proofLevel, aesKey, [&](const CheckResult &check) {
         ++counts[int(check.outcome)];
         printLine(describe(check));
     });
@@ -208,5 +224,24 @@ int main(int argc, char *argv[])
                   .arg(counts[int(CheckResult::Outcome::Pass)])
                   .arg(failed)
                   .arg(counts[int(CheckResult::Outcome::Skip)]));
-    return failed == 0 ? ExitAccepted : ExitSelfTestFailed;
+    return failed == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvane-plugin-check"));
+
+    const Request request = readCommandLine();
+    if (request.exitCode)
+        return *request.exitCode;
+    QLibrary kept;
+    PluginLoadResult result;
+    if (!checkLoad(request.pluginPath, kept, result))
+        return ExitRefused;
+    if (!request.selfTest)
+        return ExitAccepted;
+    return selfTest(result.proofLevel, request.aesKey) ? ExitAccepted : ExitSelfTestFailed;
 }
