@@ -1,7 +1,5 @@
 #include "korvane_aes.h"
 #include "pluginentries.h"
-#include "pluginjournal.h"
-#include "testenvironment.h"
 #include "testplugins.h"
 
 #include <QtTest>
@@ -78,21 +76,16 @@ private slots:
     void middleKeepsTheLength_data();
     void middleKeepsTheLength();
     void middleRefusesOutputOfOtherLength();
-    void recordingJournalAndTransform();
-    void eachMissingExportPluginLacksExactlyItsExport();
 
 private:
     std::optional<LoadedPlugin> aes;
-    std::optional<LoadedPlugin> recording;
 };
 
 void PluginsTest::init()
 {
     // Fresh modules for each test function: a plug-in keeps its parameters while loaded.
     aes.emplace(TestPlugins::referencePlugin);
-    recording.emplace(TestPlugins::recordingPlugin);
     QVERIFY2(aes->library.isLoaded(), qPrintable(aes->library.errorString()));
-    QVERIFY2(recording->library.isLoaded(), qPrintable(recording->library.errorString()));
 }
 
 void PluginsTest::nistVectors()
@@ -166,45 +159,6 @@ void PluginsTest::middleRefusesOutputOfOtherLength()
         QCOMPARE(aes->doMiddleEncrypt(LoadedPlugin::view(out)), 0);
         QCOMPARE(aes->getErrorCode(), KORVANE_AES_OUTPUT_SIZE);
         QCOMPARE(out, QByteArray(outSize, '\x11'));
-    }
-}
-
-void PluginsTest::recordingJournalAndTransform()
-{
-    TestEnvironment environment;
-    PluginJournal journal(environment.filePath("journal.jsonl"));
-    const QByteArray cpuId = QByteArray::fromHex("313233343536373839");
-    QVERIFY(recording->add("AESKEY", nistKey));
-    const QByteArray basicOut = recording->basic(cpuId);
-    QCOMPARE(basicOut, testPluginOutput(cpuId, 16));
-    const QByteArray middleOut = recording->middle(nistPlaintext);
-    QCOMPARE(middleOut, testPluginOutput(nistPlaintext, nistPlaintext.size()));
-
-    const QList<PluginJournalEntry> entries = journal.entries();
-    QCOMPARE(journal.calls(),
-        (QStringList {
-            "addBufferParam", "addBufferParam", "doBasicEncrypt", "addBufferParam", "doMiddleEncrypt" }));
-    QCOMPARE(entries[0].name, QStringLiteral("AESKEY"));
-    QCOMPARE(entries[0].data, nistKey);
-    QCOMPARE(entries[1].name, QStringLiteral("PLAINTEXT"));
-    QCOMPARE(entries[1].data, cpuId);
-    QCOMPARE(entries[2].data, basicOut);
-    QCOMPARE(entries[2].result, qint64(1));
-    QCOMPARE(entries[4].data, middleOut);
-}
-
-void PluginsTest::eachMissingExportPluginLacksExactlyItsExport()
-{
-    const char *const exports[] = KORVANE_PLUGIN_EXPORT_NAMES;
-    QCOMPARE(std::size(TestPlugins::missingExportPlugins), std::size(exports));
-    for (size_t i = 0; i < std::size(exports); ++i) {
-        const TestPlugins::MissingExportPlugin &plugin = TestPlugins::missingExportPlugins[i];
-        QCOMPARE(plugin.exportName, exports[i]); // in resolution order, for the loader tests
-        QLibrary library(QString::fromUtf8(plugin.path));
-        QVERIFY2(library.load(), qPrintable(library.errorString()));
-        for (const char *name : exports)
-            QVERIFY2((library.resolve(name) != nullptr) == (qstrcmp(name, plugin.exportName) != 0),
-                qPrintable(QStringLiteral("%1 in %2").arg(name, plugin.path)));
     }
 }
 
