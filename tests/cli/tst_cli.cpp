@@ -126,8 +126,6 @@ private slots:
     void stopDuringStartUp();
 #endif
     void stationLoop();
-    void concurrentRunsKeepTheChain();
-    void claimLeftByAKilledRun();
     void twoLoopsOnOneFolderWriteABoardOnce();
 
 private:
@@ -405,7 +403,7 @@ void TestCli::unusableFiles_data()
 {
     QTest::addColumn<QString>("path"); // made in the application directory
     QTest::addColumn<QString>("kind"); // "fifo", "directory", "large" (1 MiB and a byte) or "not JSON"
-    QTest::addColumn<QStringList>("arguments"); // { "DLL" }: basic, with the file as config.json's "DLL"
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error"); // %1: the file's path, or Qt's reason for the JSON
 #ifdef Q_OS_WIN
     // No FIFOs on Windows: a directory is refused the same way.
@@ -420,7 +418,6 @@ void TestCli::unusableFiles_data()
     };
     row(blocking + " as --plugin", "work/special", blocking, { "basic", "--plugin", "./special" },
         "Failed to load ./special!");
-    row(blocking + " as \"DLL\"", "work/special", blocking, { "DLL" }, "Failed to load %1!");
     row(blocking + " as --config", "work/special", blocking, { "basic", "--config", "special" },
         "cannot read special");
 #ifdef Q_OS_UNIX
@@ -428,7 +425,6 @@ void TestCli::unusableFiles_data()
 #endif
     row("--config over 1 MiB", "work/special", "large", { "basic", "--config", "special" },
         "special is larger than 1 MiB");
-    row("config.json over 1 MiB", "config.json", "large", { "status" }, "config.json is larger than 1 MiB");
     row("--config not JSON", "work/special", "not JSON", { "basic", "--config", "special" },
         "special is not valid JSON: %1");
     row("config.json not JSON", "config.json", "not JSON", { "status" }, "config.json is not valid JSON: %1");
@@ -455,10 +451,6 @@ void TestCli::unusableFiles()
         env->writeFile(path, "{}" + QByteArray((1 << 20) - 1, ' '));
     if (kind == "not JSON")
         env->writeFile(path, notJson);
-    if (arguments == QStringList { "DLL" }) {
-        writeConfig({ { "DLL", file } }, false);
-        arguments = QStringList { "basic" };
-    }
     QJsonParseError parseError;
     QJsonDocument::fromJson(notJson, &parseError);
     if (error.contains("%1"))
@@ -683,64 +675,6 @@ void TestCli::stationLoop()
     QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 3);
 }
 
-void TestCli::concurrentRunsKeepTheChain()
-{
-    writeConfig({ { "TRACE", true } });
-    bench->attach(QStringLiteral("b1"));
-    // Two programs beside the same config.json append to the same trace.
-    const QString second = installCopy(QStringLiteral("-2"));
-    QVERIFY(!second.isEmpty());
-    constexpr int runsEach = 20;
-    int finished = 0, failed = 0;
-    std::vector<std::unique_ptr<QProcess>> processes;
-    for (const QString &executable : { program, second }) {
-        processes.push_back(std::make_unique<QProcess>());
-        QProcess *process = processes.back().get();
-        prepare(*process, executable, { "high", "--key", "24.bin", "--index", "0" });
-        connect(process, &QProcess::finished, process,
-            [&, process, left = runsEach - 1](int exitCode, QProcess::ExitStatus exitStatus) mutable {
-                ++finished;
-                failed += exitStatus != QProcess::NormalExit || exitCode != 0;
-                if (left-- > 0)
-                    QMetaObject::invokeMethod(
-                        process, [process] { process->start(); }, Qt::QueuedConnection);
-            });
-        process->start();
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(finished, 2 * runsEach, 120000);
-    QCOMPARE(failed, 0);
-    QCOMPARE(traceRecords().size(), 2 * runsEach);
-}
-
-void TestCli::claimLeftByAKilledRun()
-{
-    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
-    bench->attach(QStringLiteral("b1"));
-    bench->setDelay(QStringLiteral("b1"), 1000);
-    const auto killed = start({ "basic" });
-    QStringList out;
-    QVERIFY2(readUntil(*killed, out, "write cpuid..."), qPrintable(out.join('\n')));
-    // Killed between its claim and its record, as a power loss or kill -9 would end it.
-    killed->kill();
-    QVERIFY(killed->waitForFinished(30000));
-    QCOMPARE(traceRecords().size(), 0);
-    bench->setDelay(QStringLiteral("b1"), 0);
-
-    const Run inDoubt = run({ "basic" });
-    QCOMPARE(inDoubt.status, 21);
-    QCOMPARE(inDoubt.out.value(1).section(' ', 0, 4), "FAIL cpuid in doubt since");
-    QCOMPARE(inDoubt.out.mid(2), QStringList({ "FAIL check cpuid...fail", inDoubt.out.constLast() }));
-
-    // Released once someone has checked the board: written once, and never again.
-    const qsizetype writesBefore = bench->journalCalls("ZV_WriteVendorRpmbData").size();
-    const QString cpuId = QString::fromLatin1(bench->cpuId("b1").toHex());
-    QCOMPARE(TraceJournal(env->filePath("trace")).release(cpuId, "tester", "read back: not written"),
-        TraceJournal::Release::Released);
-    QCOMPARE(run({ "basic" }).status, 0);
-    QCOMPARE(run({ "basic" }).status, 21);
-    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), writesBefore + 1);
-}
-
 void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
 {
     writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
@@ -770,6 +704,8 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     QCOMPARE(results.count("RESULT basic failed exit_code=-11"), 99);
     QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 1);
     QCOMPARE(pluginJournal->calls().count("doBasicEncrypt"), 1);
+    // Both programs' records, the refusals too, in one unbroken chain.
+    QCOMPARE(traceRecords().size(), 100);
 }
 
 QTEST_MAIN(TestCli)
