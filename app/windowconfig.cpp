@@ -55,19 +55,6 @@ File read(const QString &path)
     return result;
 }
 
-std::optional<QJsonDocument> readFile(const QString &path)
-{
-    const File file = read(path);
-    switch (file.status) {
-    case File::Status::Read:
-        return file.document;
-    case File::Status::NotJson:
-        return QJsonDocument();
-    default:
-        return std::nullopt;
-    }
-}
-
 bool logEnabled(const QJsonDocument &config)
 {
     return config.object().value(logKey).toBool();

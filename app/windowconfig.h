@@ -5,7 +5,6 @@
 #include <QJsonDocument>
 #include <QString>
 
-#include <optional>
 
 // The rules by which Korvane's programs read config.json, apart from the window so that
 // they can be exercised with any file content and shared with the command line.
@@ -39,10 +38,6 @@ struct File
 // Reads a regular file only, at most maxFileSize bytes of it, and parses it as JSON;
 // bytes that are no UTF-8 in its strings read as U+FFFD.
 File read(const QString &path);
-
-// read() for callers that take any trouble as defaults: a null document when the text
-// is not JSON, no value when the file cannot be used at all.
-std::optional<QJsonDocument> readFile(const QString &path);
 
 // Only the literal true enables "LOG"; a "DLL" or "APP_VERSION" that is not a string,
 // and every key of a root that is not an object, count as empty.

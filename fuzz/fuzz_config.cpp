@@ -44,8 +44,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     writeConfig(QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
-    const std::optional<QJsonDocument> config = WindowConfig::readFile(configPath);
-    require(config.has_value(), "a written configuration could not be opened");
+    const WindowConfig::File read = WindowConfig::read(configPath);
+    require(read.status == WindowConfig::File::Status::Read || read.status == WindowConfig::File::Status::NotJson
+            || (read.status == WindowConfig::File::Status::TooLarge && qint64(size) > WindowConfig::maxFileSize),
+        "a written configuration could not be opened");
+    const QJsonDocument *config = &read.document;
 
     const bool log = WindowConfig::logEnabled(*config);
     const QString pluginPath = WindowConfig::pluginPath(*config);
@@ -57,20 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Qt's reader drops a U+FEFF that opens a string or a key, its writer keeps it, so
     // such a file does not read back to the letter; that is Qt's and left out here.
-    // The file is read in text mode, which drops carriage returns first.
-    if (QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size))
-            .replace('\r', QByteArray())
-            .contains("\xef\xbb\xbf"))
+    if (QByteArrayView(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)).contains("\xef\xbb\xbf"))
         return 0;
 
     // What the window writes at close: the same object with "DLL" set, indented.
     QJsonObject root = config->object();
     root.insert(WindowConfig::dllKey, pluginPath + QStringLiteral("/plugin.so"));
     writeConfig(QJsonDocument(root).toJson(QJsonDocument::Indented));
-    const std::optional<QJsonDocument> reread = WindowConfig::readFile(configPath);
-    require(reread.has_value() && reread->object() == root,
+    const WindowConfig::File reread = WindowConfig::read(configPath);
+    require(reread.status == WindowConfig::File::Status::Read && reread.document.object() == root,
         "a rewritten configuration read back differently");
-    require(WindowConfig::logEnabled(*reread) == log && WindowConfig::version(*reread) == version,
+    require(WindowConfig::logEnabled(reread.document) == log && WindowConfig::version(reread.document) == version,
         "a rewrite changed LOG or APP_VERSION");
     return 0;
 }
