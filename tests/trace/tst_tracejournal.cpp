@@ -8,6 +8,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <dlfcn.h>
+#endif
 
 #include <memory>
 
@@ -27,7 +30,24 @@ bool leaveClaim(const QString &traceDir, const QString &cpuId, const QString &si
     return TraceClaims::create(traceDir, claim) == TraceClaims::Creation::Created;
 }
 
+#ifdef Q_OS_LINUX
+// The files and directories this program had the system put on the disk.
+QList<ino_t> syncedInodes;
+#endif
+
 } // namespace
+
+#ifdef Q_OS_LINUX
+// Every fsync() of this program comes here first, then goes on to the system's.
+extern "C" int fsync(int descriptor)
+{
+    struct stat status;
+    if (fstat(descriptor, &status) == 0)
+        syncedInodes.append(status.st_ino);
+    static const auto systemFsync = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
+    return systemFsync(descriptor);
+}
+#endif
 
 class TraceJournalTest : public QObject
 {
@@ -320,6 +340,26 @@ private slots:
         QCOMPARE(written->cpuIdWrittenAt(QStringLiteral("ee05")), basic.time);
         // Appended after the cut-off line, chained to the record before it.
         QCOMPARE(middle.seq, 6);
+    }
+
+    // A record reported written survives a power cut: its file, and a new file's entry.
+    void appendHasTheRecordOnTheDisk()
+    {
+#ifndef Q_OS_LINUX
+        QSKIP("the system's flush calls are counted on Linux");
+#else
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        TraceJournal journal(dir.path());
+        TraceRecord first = record(utc(5));
+        syncedInodes.clear();
+        QVERIFY(journal.append(first));
+        struct stat file, directory;
+        QCOMPARE(stat(QFile::encodeName(dir.filePath(fileName(5))).constData(), &file), 0);
+        QCOMPARE(stat(QFile::encodeName(dir.path()).constData(), &directory), 0);
+        QVERIFY(syncedInodes.contains(file.st_ino));
+        QVERIFY(syncedInodes.contains(directory.st_ino));
+#endif
     }
 };
 
