@@ -8,13 +8,14 @@
 
 namespace {
 
-// The checker's exit code and output lines; variable is "NAME=value" for the plug-in.
-std::pair<int, QStringList> runChecker(const QStringList &arguments, const QString &variable = QString())
+// The checker's exit code and output lines; the recording plug-in's encryption of a level
+// fails when one is named.
+std::pair<int, QStringList> runChecker(const QStringList &arguments, const QString &encryptFails = QString())
 {
     QProcess process;
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    if (!variable.isEmpty())
-        variables.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    if (!encryptFails.isEmpty())
+        variables.insert(QStringLiteral("KORVANE_TEST_FAIL_ENCRYPT"), encryptFails);
     process.setProcessEnvironment(variables);
     // Text mode: Windows' line ends arrive as '\n'.
     process.start(QStringLiteral(KORVANE_PLUGIN_CHECK), arguments, QIODevice::ReadWrite | QIODevice::Text);
@@ -40,6 +41,8 @@ QStringList loadLines(const QString &path, const QString &missing = QString())
                                 : QStringLiteral("FAIL load: Not found %1 in the dll").arg(missing));
     return lines;
 }
+
+using FailsFrom = QHash<QString, int>;
 
 } // namespace
 
@@ -101,48 +104,44 @@ private slots:
     void faultyPluginsFailTheirCheck_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("variable");
-        // name@length: the check fails for every input at least that long, and no other check fails.
-        QTest::addColumn<QStringList>("failures");
+        QTest::addColumn<QString>("encryptFails");
+        // Each failing check, and the input length from which on it fails; no other check fails.
+        QTest::addColumn<FailsFrom>("failsFrom");
         QTest::addColumn<QString>("reason");
 
         const QString recording = QString::fromUtf8(TestPlugins::recordingPlugin);
         QTest::newRow("basic encrypt fails")
-            << recording << "KORVANE_TEST_FAIL_ENCRYPT=basic" << QStringList { "basic-encrypt@0" }
+            << recording << "basic" << FailsFrom { { "basic-encrypt", 0 } }
             << "doBasicEncrypt returned 0 in run 1 of 5 (getErrorCode: 1); Korvane ends the action with -2";
         QTest::newRow("middle encrypt fails")
-            << recording << "KORVANE_TEST_FAIL_ENCRYPT=middle" << QStringList { "middle-encrypt@0" }
+            << recording << "middle" << FailsFrom { { "middle-encrypt", 0 } }
             << "doMiddleEncrypt returned 0 in run 1 of 5 (getErrorCode: 1); Korvane ends the action with -6";
         QTest::newRow("one byte past the area")
             << QString::fromUtf8(TestPlugins::overrunPlugin) << QString()
-            << QStringList { "basic-guards@0", "middle-guards@0" }
+            << FailsFrom { { "basic-guards", 0 }, { "middle-guards", 0 } }
             << "run 1 wrote outside the 16-byte output area: offset 16 (c3 -> a5), 1 byte(s) changed";
         QTest::newRow("last byte left") << QString::fromUtf8(TestPlugins::shortPlugin) << QString()
-                                        << QStringList { "basic-fill@16", "middle-fill@1" }
+                                        << FailsFrom { { "basic-fill", 16 }, { "middle-fill", 1 } }
                                         << "byte 15 of the 16 that reach the board was not written";
         QTest::newRow("parameters kept")
             << QString::fromUtf8(TestPlugins::borrowPlugin) << QString()
-            << QStringList { "basic-copies@1", "middle-copies@1" } << "keep copies of the parameters";
+            << FailsFrom { { "basic-copies", 1 }, { "middle-copies", 1 } } << "keep copies of the parameters";
         QTest::newRow("no repeat") << QString::fromUtf8(TestPlugins::driftPlugin) << QString()
-                                   << QStringList { "basic-repeat@1", "middle-repeat@1" }
+                                   << FailsFrom { { "basic-repeat", 1 }, { "middle-repeat", 1 } }
                                    << "the same input gave other bytes the second time";
     }
 
     void faultyPluginsFailTheirCheck()
     {
         QFETCH(QString, path);
-        QFETCH(QString, variable);
-        QFETCH(QStringList, failures);
+        QFETCH(QString, encryptFails);
+        QFETCH(FailsFrom, failsFrom);
         QFETCH(QString, reason);
 
-        const auto [exitCode, lines] = runChecker({ QStringLiteral("--self-test"), path }, variable);
+        const auto [exitCode, lines] = runChecker({ QStringLiteral("--self-test"), path }, encryptFails);
         QCOMPARE(exitCode, 2);
         QCOMPARE(lines.mid(0, 12), loadLines(path));
 
-        QHash<QString, int> failsFrom;
-        for (const QString &failure : failures)
-            failsFrom.insert(
-                failure.section(QLatin1Char('@'), 0, 0), failure.section(QLatin1Char('@'), 1).toInt());
         static const QRegularExpression checkLine(
             QStringLiteral("^(PASS|FAIL|SKIP) ([a-z-]+)(?: length=(\\d+))?(?:: (.*))?$"));
         QSet<QString> failed;
