@@ -1,5 +1,6 @@
 #include "samplerecords.h"
 #include "tracejournal.h"
+#include "traceverifier.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -136,6 +137,7 @@ private slots:
             QCOMPARE(readFile(QDir(traceDir).filePath(file.key())), file.value().join('\n') + '\n');
     }
 
+    // And korvane-trace verify passes over the cut lines, naming each.
     void appendAfterCutOffLine_data()
     {
         QTest::addColumn<int>("complete");
@@ -145,6 +147,7 @@ private slots:
         QTest::newRow("cut before the brace") << 2 << line.left(line.size() - 1);
         QTest::newRow("one byte") << 2 << QByteArray("{");
         QTest::newRow("zeros") << 1 << QByteArray(40, '\0');
+        QTest::newRow("cut, then zeros") << 3 << line.left(70) + QByteArray(30, '\0');
         QTest::newRow("only a cut line") << 0 << line.left(60);
         // The append after a cut was cut as well.
         QTest::newRow("cut twice") << 1 << line.left(50) + '\n' + line.left(70);
@@ -174,8 +177,15 @@ private slots:
         TraceRecord after = record(utc(5, 41));
         QVERIFY(journal.append(after));
         QCOMPARE(after.seq, complete + 2);
-        QCOMPARE(readFile(path),
-            before + cut + '\n' + Trace::formatLine(next) + '\n' + Trace::formatLine(after) + '\n');
+        const QByteArray content = readFile(path);
+        QCOMPARE(content, before + cut + '\n' + Trace::formatLine(next) + '\n' + Trace::formatLine(after) + '\n');
+        const TraceVerification verification = verifyTrace(content);
+        QCOMPARE(verification.badLine, 0);
+        QCOMPARE(verification.records, complete + 2);
+        QList<qsizetype> cutLines;
+        for (qsizetype i = 0; i <= cut.count('\n'); ++i)
+            cutLines.append(complete + 1 + i);
+        QCOMPARE(verification.cutOffLines, cutLines);
     }
 
     void appendAfterRecordWithoutLineEnd()
