@@ -475,9 +475,7 @@ void TestActions::traceRecordsWhatHappened()
     const QList<TraceRecord> records = traceRecords();
     QCOMPARE(records.size(), 4);
     const QString pluginPath = QString::fromUtf8(TestPlugins::recordingPlugin);
-    QFile plugin(pluginPath);
-    QVERIFY(plugin.open(QIODevice::ReadOnly));
-    const QString pluginSha = QCryptographicHash::hash(plugin.readAll(), QCryptographicHash::Sha256).toHex();
+    const QString pluginSha = QCryptographicHash::hash(readFile(pluginPath), QCryptographicHash::Sha256).toHex();
     const auto fingerprint = [](const QByteArray &key) {
         return QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).left(8).toHex());
     };
@@ -523,11 +521,8 @@ void TestActions::traceRecordsWhatHappened()
 
     // Neither the keys, nor the plaintext, nor what the plug-in returned, in any output.
     QByteArray trace;
-    for (const QString &path : Trace::filesIn(traceDirectory())) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        trace += file.readAll();
-    }
+    for (const QString &path : Trace::filesIn(traceDirectory()))
+        trace += readFile(path);
     const QByteArray log = env->logFile();
     QVERIFY(log.contains("basic action out"));
     QByteArray progress;
