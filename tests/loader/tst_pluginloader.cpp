@@ -1,12 +1,12 @@
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
-#include "messageboxobserver.h"
 #include "pluginentries.h"
 #include "pluginjournal.h"
 #include "pluginloader.h"
 #include "testenvironment.h"
 #include "testplugins.h"
 #include "threadworker.h"
+#include "windowdriver.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -192,12 +192,14 @@ void PluginLoaderTest::refusals()
 
     // Configured for start-up: refused before the window shows, nothing taken from it.
     env->writeFile("config.json", R"({"DLL": ")" + path.toUtf8() + R"("})");
-    MessageBoxObserver observer;
+    WindowDriver driver;
+    MessageBoxObserver &observer = driver.observer();
     QList<bool> windowShown;
     observer.setOnMessageBox(
         [&](QMessageBox *box) { windowShown << (box->parentWidget() && box->parentWidget()->isVisible()); });
     QTest::ignoreMessage(QtDebugMsg, qPrintable(logLine));
-    MainWindow window;
+    driver.open();
+    const MainWindow &window = *driver.window();
     QCOMPARE(windowShown, QList<bool> { false });
     QVERIFY(child(window, "dllEdit")->text().isEmpty());
     QCOMPARE(levelBoxes(window), QStringLiteral("---"));
@@ -218,17 +220,10 @@ void PluginLoaderTest::refusals()
     observer.queueFileDialogAnswer(path);
     child<QPushButton>(window, "dllButton")->click();
 
+    const QString refusal = (loads ? QStringLiteral("%1 is invalid!") : QStringLiteral("Failed to load %1!")).arg(path);
+    QCOMPARE(driver.nextBox(QMessageBox::Critical), refusal);
+    QCOMPARE(driver.nextBox(QMessageBox::Critical), refusal);
     QCOMPARE(observer.messageBoxes().size(), 2);
-    for (const ObservedMessageBox &box : observer.messageBoxes()) {
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.title, QStringLiteral("Korvane"));
-        QCOMPARE(box.text,
-            (loads ? QStringLiteral("%1 is invalid!") : QStringLiteral("Failed to load %1!")).arg(path));
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        // Asked for without a default button, Qt makes the single Ok the default.
-        QCOMPARE(box.defaultButton, QMessageBox::Ok);
-        QCOMPARE(box.parent, &window);
-    }
     QCOMPARE(child(window, "dllEdit")->text(), current);
     QCOMPARE(levelBoxes(window), QStringLiteral("B-H"));
     QCOMPARE(tableBytes(), before);
@@ -266,8 +261,10 @@ void PluginLoaderTest::levels()
     const QString second = copyOfPlugin("second.so");
     env->writeFile("config.json", R"({"DLL": ")" + first.toUtf8() + R"("})");
     qputenv("KORVANE_TEST_PROOF_LEVEL", afterAll ? "7" : "0");
-    MessageBoxObserver observer;
-    MainWindow window;
+    WindowDriver driver;
+    driver.open();
+    MainWindow &window = *driver.window();
+    MessageBoxObserver &observer = driver.observer();
     QVERIFY(isModuleMapped(first));
     QCOMPARE(levelBoxes(window), afterAll ? "BMH" : "---");
 
@@ -313,8 +310,10 @@ void PluginLoaderTest::dialogs()
     const bool plugin = edit == "dllEdit";
     const QString chosen = plugin ? copyOfPlugin("chosen plug-in (1).so")
                                   : env->writeFile("chosen key (1).bin", QByteArray(32, 'k'));
-    MessageBoxObserver observer;
-    MainWindow window;
+    WindowDriver driver;
+    driver.open();
+    MainWindow &window = *driver.window();
+    MessageBoxObserver &observer = driver.observer();
     QLineEdit *target = child(window, edit);
     QPushButton *button = child<QPushButton>(window, QString(edit).replace("Edit", "Button"));
     QCOMPARE(target->isReadOnly(), readOnly);
