@@ -146,6 +146,9 @@ void TestSimulator::writesPersistPerTarget()
     QCOMPARE(line,
         (QJsonObject { { "call", "ZV_WriteProofKey" }, { "args", args }, { "result", 1 }, { "board", "b" },
             { "thread", thread } }));
+    // The library knows key indexes 0 to 3; a refused write leaves no key.
+    QCOMPARE(writeProofKey(QByteArray::fromHex("0a0b"), 4), 0);
+    QVERIFY(bench.written("b", ZvSim::proofKeyTarget(4)).isNull());
 }
 
 void TestSimulator::concurrentScanAndWrite()
