@@ -2,12 +2,12 @@
 #include "logmessagehandler.h"
 #include "mainwindow.h"
 #include "mainwindowtestaccess.h"
-#include "messageboxobserver.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
 #include "threadworker.h"
 #include "translation.h"
+#include "windowdriver.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -250,11 +250,10 @@ void TestMainWindow::closeRefusedWhileBusy()
     const QString configPath = env.writeFile(QStringLiteral("config.json"), initial);
     const QDateTime past = QDateTime::currentDateTimeUtc().addDays(-2);
     QVERIFY(backdate(configPath, past));
-    MessageBoxObserver observer;
     ThreadWorker worker;
-
-    MainWindow window;
-    window.show();
+    WindowDriver driver;
+    driver.open();
+    MainWindow &window = *driver.window();
     const QLibrary &library = MainWindowTestAccess::library(window);
     QVERIFY(library.isLoaded());
     dllEdit(window)->setText(QStringLiteral("/p/new.so"));
@@ -263,15 +262,7 @@ void TestMainWindow::closeRefusedWhileBusy()
         MainWindowTestAccess::setWorker(window, &worker);
 
     QVERIFY(!window.close());
-    QCOMPARE(observer.messageBoxes().size(), 1);
-    const ObservedMessageBox box = observer.messageBoxes().first();
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(box.title, QStringLiteral("Korvane"));
-    QCOMPARE(box.text, QStringLiteral("Action is still running,stop quit!"));
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    // Asked for without a default button, Qt makes the single Ok the default.
-    QCOMPARE(box.defaultButton, QMessageBox::Ok);
-    QCOMPARE(box.parent, &window);
+    QCOMPARE(driver.nextBox(QMessageBox::Warning), QStringLiteral("Action is still running,stop quit!"));
     QVERIFY(window.isVisible());
     QVERIFY(library.isLoaded());
     QCOMPARE(readFile(configPath), initial);
@@ -281,7 +272,7 @@ void TestMainWindow::closeRefusedWhileBusy()
     MainWindowTestAccess::setWorker(window, nullptr);
     dllEdit(window)->setText(plugin);
     QVERIFY(window.close());
-    QCOMPARE(observer.messageBoxes().size(), 1);
+    QCOMPARE(driver.observer().messageBoxes().size(), 1);
     QVERIFY(!library.isLoaded());
     QCOMPARE(QFileInfo(configPath).lastModified().toUTC(), past);
 }
