@@ -66,14 +66,17 @@ CpuIdClaim TraceJournal::claim(const TraceRecord &record)
     if (!record.cpuId || record.cpuId->isEmpty())
         return { Outcome::Claimed, {}, {} };
     const QString &cpuId = *record.cpuId;
-    const QString dayFile = dayFileOf(record);
+    const QString dayFile = dayFileOf(record.time);
     if (dayFile.isEmpty() || !QDir().mkpath(dir))
         return {};
     QLockFile lock(lockPathOf(dir));
     if (!lock.tryLock(lockTimeoutMs))
         return {};
 
-    written.refresh(dir);
+    // Other programs append to the file of their action's day: today's, or yesterday's
+    // around midnight.
+    const QDateTime start = QDateTime::fromString(record.time, Qt::ISODateWithMs);
+    written.refreshFiles({ dayFile, dayFileOf(start.addDays(-1).toString(Qt::ISODateWithMs)) });
     if (const std::optional<QString> time = written.writtenAt(cpuId))
         return { Outcome::AlreadyWritten, *time, {} };
     if (const std::optional<TraceClaim> existing = TraceClaims::read(dir, cpuId)) {
@@ -107,7 +110,7 @@ CpuIdClaim TraceJournal::claim(const TraceRecord &record)
 bool TraceJournal::append(TraceRecord &record, bool boardMayBeWritten)
 {
     const QMutexLocker locker(&mutex);
-    const QString path = dayFileOf(record);
+    const QString path = dayFileOf(record.time);
     QLockFile lock(lockPathOf(dir));
     const bool locked = !path.isEmpty() && QDir().mkpath(dir) && lock.tryLock(lockTimeoutMs);
     const bool appended = locked && appendLocked(record, path);
@@ -187,9 +190,9 @@ TraceJournal::Release TraceJournal::release(const QString &cpuId, const QString 
     return Release::Released;
 }
 
-QString TraceJournal::dayFileOf(const TraceRecord &record) const
+QString TraceJournal::dayFileOf(const QString &time) const
 {
-    const QDate day = localDateOf(record.time);
+    const QDate day = localDateOf(time);
     return day.isValid() ? QDir(dir).filePath(Trace::fileNameFor(day)) : QString();
 }
 

@@ -72,8 +72,8 @@ private:
         bool endsWithLineEnd = true;
     };
     static std::optional<ChainEnd> readChainEnd(QFile &file);
-    // The path of the record's day file; empty when its time names no date.
-    QString dayFileOf(const TraceRecord &record) const;
+    // The path of the day file of a record's time; empty when it names no date.
+    QString dayFileOf(const QString &time) const;
     // Whether the day file can take a record: none yet, or a file whose chain end is found.
     static bool dayFileWritable(const QString &path);
     // Under the directory's lock.

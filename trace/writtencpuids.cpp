@@ -3,6 +3,9 @@
 #include "levels.h"
 
 #include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
 
 #include <string>
 #include <string_view>
@@ -35,37 +38,57 @@ std::optional<QByteArrayView> stringAfter(QByteArrayView line, std::string_view 
 
 void WrittenCpuIds::refresh(const QString &directory)
 {
-    for (const QString &path : Trace::filesIn(directory)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const qint64 size = file.size();
-        qint64 from = readUpTo.value(path);
-        // A file that shrank was replaced: read it again from its start.
-        if (size < from)
-            from = 0;
-        if (size == from)
-            continue;
-        QByteArray copy;
-        QByteArrayView content;
-        // Mapped rather than read: a year of records is scanned without a copy.
-        uchar *mapped = file.map(from, size - from);
-        if (mapped) {
-            content = QByteArrayView(mapped, size - from);
-        } else {
-            if (!file.seek(from))
-                continue;
-            copy = file.read(size - from);
-            content = copy;
-        }
-        addLines(content);
-        // A last line without its line end is read again next time: it may still grow.
-        const qsizetype lastLineEnd = content.lastIndexOf('\n');
-        if (lastLineEnd >= 0)
-            readUpTo.insert(path, from + lastLineEnd + 1);
-        if (mapped)
-            file.unmap(mapped);
+    refreshFiles(Trace::filesIn(directory));
+}
+
+void WrittenCpuIds::refreshFiles(const QStringList &newFiles)
+{
+    // Oldest first, so that a CPU id keeps the time of its first record. No directory is
+    // listed: under Wine, a listing made on an action's thread kept the process from
+    // ending.
+    QStringList paths = readUpTo.keys();
+    for (const QString &path : newFiles) {
+        if (!readUpTo.contains(path) && QFileInfo(path).isFile())
+            paths.append(path);
     }
+    std::sort(paths.begin(), paths.end(),
+        [](const QString &a, const QString &b) { return QFileInfo(a).fileName() < QFileInfo(b).fileName(); });
+    for (const QString &path : paths)
+        readNewEnd(path);
+}
+
+void WrittenCpuIds::readNewEnd(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const qint64 size = file.size();
+    qint64 from = readUpTo.value(path);
+    // A file that shrank was replaced: read it again from its start.
+    if (size < from)
+        from = 0;
+    readUpTo.insert(path, from);
+    if (size == from)
+        return;
+    QByteArray copy;
+    QByteArrayView content;
+    // Mapped rather than read: a year of records is scanned without a copy.
+    uchar *mapped = file.map(from, size - from);
+    if (mapped) {
+        content = QByteArrayView(mapped, size - from);
+    } else {
+        if (!file.seek(from))
+            return;
+        copy = file.read(size - from);
+        content = copy;
+    }
+    addLines(content);
+    // A last line without its line end is read again next time: it may still grow.
+    const qsizetype lastLineEnd = content.lastIndexOf('\n');
+    if (lastLineEnd >= 0)
+        readUpTo.insert(path, from + lastLineEnd + 1);
+    if (mapped)
+        file.unmap(mapped);
 }
 
 void WrittenCpuIds::add(const TraceRecord &record)

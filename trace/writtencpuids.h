@@ -12,10 +12,12 @@
 class WrittenCpuIds
 {
 public:
-    // Adds the records of the directory's trace files that were not read before: all of
-    // them the first time, then only what was appended since, by this program or another.
-    // Lines that are not records (a line cut off by a power loss) are passed over.
+    // Adds the records of every trace file of the directory. Lines that are not records
+    // (a line cut off by a power loss) are passed over.
     void refresh(const QString &directory);
+    // Adds what was appended, by this program or another, to the files read before and
+    // to these trace files since they were last read: only their new ends.
+    void refreshFiles(const QStringList &newFiles);
     // Adds the record when it is a successful Basic action with a CPU id.
     void add(const TraceRecord &record);
     // A CPU id whose board may have been written without a record to say so.
@@ -26,6 +28,7 @@ public:
 
 private:
     void addLines(QByteArrayView content);
+    void readNewEnd(const QString &path);
 
     QHash<QString, QString> firstTimes;
     // Per trace file, how far it has been read: up to the end of its last complete line.
