@@ -127,6 +127,8 @@ private slots:
 #endif
     void stationLoop();
     void twoLoopsOnOneFolderWriteABoardOnce();
+    void claimLeftByAKilledRun();
+    void unwritableTraceRefusesEveryUnit();
 
 private:
     QString installCopy(const QString &suffix) const
@@ -706,6 +708,55 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     QCOMPARE(pluginJournal->calls().count("doBasicEncrypt"), 1);
     // Both programs' records, the refusals too, in one unbroken chain.
     QCOMPARE(traceRecords().size(), 100);
+}
+
+void TestCli::claimLeftByAKilledRun()
+{
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    bench->attach(QStringLiteral("b1"));
+    bench->setDelay(QStringLiteral("b1"), 1000);
+    const auto killed = start({ "basic" });
+    QStringList out;
+    QVERIFY2(readUntil(*killed, out, "write cpuid..."), qPrintable(out.join('\n')));
+    // Killed between its claim and its record, as a power loss or kill -9 would end it.
+    killed->kill();
+    QVERIFY(killed->waitForFinished(30000));
+    QCOMPARE(traceRecords().size(), 0);
+    bench->setDelay(QStringLiteral("b1"), 0);
+
+    const Run inDoubt = run({ "basic" });
+    QCOMPARE(inDoubt.status, 21);
+    QCOMPARE(inDoubt.out.value(1).section(' ', 0, 4), "FAIL cpuid in doubt since");
+    QCOMPARE(inDoubt.out.mid(2), QStringList({ "FAIL check cpuid...fail", inDoubt.out.constLast() }));
+
+    // Released once someone has checked the board: written once, and never again.
+    const qsizetype writesBefore = bench->journalCalls("ZV_WriteVendorRpmbData").size();
+    const QString cpuId = QString::fromLatin1(bench->cpuId("b1").toHex());
+    QCOMPARE(TraceJournal(env->filePath("trace")).release(cpuId, "tester", "read back: not written"),
+        TraceJournal::Release::Released);
+    QCOMPARE(run({ "basic" }).status, 0);
+    QCOMPARE(run({ "basic" }).status, 21);
+    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), writesBefore + 1);
+}
+
+void TestCli::unwritableTraceRefusesEveryUnit()
+{
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    env->writeFile(QStringLiteral("trace"), "a file where the folder should be");
+    const auto cli = start({ "basic", "--loop" });
+    QStringList out;
+    for (int unit = 1; unit <= 3; ++unit) {
+        QVERIFY2(readUntil(*cli, out, "WAITING for a board"), qPrintable(out.join('\n')));
+        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
+        QVERIFY2(readUntil(*cli, out, QStringLiteral("UNITS passed=0 failed=%1").arg(unit)), qPrintable(out.join('\n')));
+        QCOMPARE(zvsim({ "detach", "b1" }), 0);
+    }
+    cli->kill();
+    QVERIFY(cli->waitForFinished(30000));
+    QCOMPARE(withoutDurations(out.filter("RESULT")), QStringList(3, "RESULT basic failed exit_code=-13"));
+    QCOMPARE(out.filter("FAIL check trace...fail").size(), 3);
+    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 0);
+    QCOMPARE(pluginJournal->calls().filter("doBasicEncrypt"), QStringList());
 }
 
 QTEST_MAIN(TestCli)
