@@ -29,13 +29,7 @@ constexpr qint64 maxClaimSize = 64 * 1024;
 // Claims are named by their CPU id, which must therefore never leave the folder.
 bool isCpuId(const QString &cpuId)
 {
-    if (cpuId.isEmpty() || cpuId.size() % 2 != 0)
-        return false;
-    for (const QChar c : cpuId) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
-            return false;
-    }
-    return true;
+    return !cpuId.isEmpty() && Trace::isLowerHex(cpuId);
 }
 
 QString pathOf(const QString &traceDirectory, const QString &cpuId)

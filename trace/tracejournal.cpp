@@ -23,11 +23,6 @@ QString lockPathOf(const QString &directory)
     return QDir(directory).filePath(QStringLiteral("trace.lock"));
 }
 
-QDate localDateOf(const QString &time)
-{
-    return QDateTime::fromString(time, Qt::ISODateWithMs).toLocalTime().date();
-}
-
 } // namespace
 
 TraceJournal::TraceJournal(QString directory)
@@ -192,7 +187,7 @@ TraceJournal::Release TraceJournal::release(const QString &cpuId, const QString 
 
 QString TraceJournal::dayFileOf(const QString &time) const
 {
-    const QDate day = localDateOf(time);
+    const QDate day = Trace::localDateOf(time);
     return day.isValid() ? QDir(dir).filePath(Trace::fileNameFor(day)) : QString();
 }
 
@@ -207,7 +202,7 @@ bool TraceJournal::dayFileWritable(const QString &path)
 
 std::optional<qint32> TraceJournal::exitCodeOfClaim(const TraceClaim &claim) const
 {
-    const QDate day = localDateOf(claim.since);
+    const QDate day = Trace::localDateOf(claim.since);
     if (!day.isValid())
         return std::nullopt;
     const QString path = QDir(dir).filePath(Trace::fileNameFor(day));

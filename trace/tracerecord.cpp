@@ -40,19 +40,6 @@ QByteArray jsonOptional(const std::optional<T> &value, Format format)
     return value ? format(*value) : QByteArrayLiteral("null");
 }
 
-bool isLowerHex(const QString &text, qsizetype length = -1)
-{
-    if (length >= 0 && text.size() != length)
-        return false;
-    if (text.size() % 2 != 0)
-        return false;
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
-            return false;
-    }
-    return true;
-}
-
 // JSON numbers are doubles; a count or a code must be a whole number in range.
 std::optional<qint64> integerOf(const QJsonValue &value, qint64 minimum, qint64 maximum)
 {
@@ -228,6 +215,19 @@ QString sha256Hex(QByteArrayView bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
+bool isLowerHex(const QString &text, qsizetype length)
+{
+    if (length >= 0 && text.size() != length)
+        return false;
+    if (text.size() % 2 != 0)
+        return false;
+    for (const QChar c : text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return true;
+}
+
 QString sha256HexOfFile(const QString &path)
 {
     QFile file(path);
@@ -255,6 +255,11 @@ QDate dateOfFileName(const QString &fileName)
     if (digits.size() != fileDateFormat.size())
         return {};
     return QDate::fromString(digits, fileDateFormat);
+}
+
+QDate localDateOf(const QString &time)
+{
+    return QDateTime::fromString(time, Qt::ISODateWithMs).toLocalTime().date();
 }
 
 QStringList filesIn(const QString &directory)

@@ -46,6 +46,8 @@ extern const QString firstPrev;
 extern const char *const keys[];
 
 QString sha256Hex(QByteArrayView bytes);
+// Lower-case hex digits in pairs, of the given length when one is given.
+bool isLowerHex(const QString &text, qsizetype length = -1);
 // Empty when the file cannot be read.
 QString sha256HexOfFile(const QString &path);
 // The first 8 bytes of the SHA-256 of a key file's bytes, as 16 hex digits.
@@ -55,6 +57,8 @@ QString keyFingerprint(QByteArrayView keyBytes);
 QString fileNameFor(QDate localDate);
 // The local date in a trace file's name; invalid for a name that is not one.
 QDate dateOfFileName(const QString &fileName);
+// The local date of a record's "time": the day whose file holds the record.
+QDate localDateOf(const QString &time);
 // The trace files of a directory, oldest first.
 QStringList filesIn(const QString &directory);
 

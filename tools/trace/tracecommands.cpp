@@ -7,7 +7,6 @@
 #include "traceverifier.h"
 
 #include <QDate>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -66,11 +65,6 @@ void forEachLine(const QString &directory, Visit visit)
     }
 }
 
-QDate localDateOf(const QString &time)
-{
-    return QDateTime::fromString(time, Qt::ISODateWithMs).toLocalTime().date();
-}
-
 // What a trace file's directory says of the claims of its day: those in doubt, and those
 // a person released.
 void printClaimsOfDay(const QString &path)
@@ -78,11 +72,11 @@ void printClaimsOfDay(const QString &path)
     const QString directory = QFileInfo(path).absolutePath();
     const QDate day = Trace::dateOfFileName(QFileInfo(path).fileName());
     for (const TraceClaim &claim : TraceClaims::all(directory)) {
-        if (localDateOf(claim.since) == day)
+        if (Trace::localDateOf(claim.since) == day)
             print(QStringLiteral("%1: %2 in doubt since %3 on %4").arg(path, claim.cpuId, claim.since, claim.station));
     }
     for (const TraceRelease &release : TraceClaims::releases(directory)) {
-        if (localDateOf(release.claim.since) == day)
+        if (Trace::localDateOf(release.claim.since) == day)
             print(QStringLiteral("%1: %2 in doubt since %3 on %4, released at %5 by %6: %7")
                       .arg(path, release.claim.cpuId, release.claim.since, release.claim.station, release.released,
                           release.by, release.reason));
