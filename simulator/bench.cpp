@@ -417,7 +417,10 @@ bool Bench::appendJournal(const QJsonObject &entry, QString *error) const
 #ifdef _WIN32
     // Qt appends on Windows by seeking to the end and writing there, so two processes
     // acting on one bench could write over each other's lines; a handle that may only
-    // append has every write land at the end as it is then.
+    // append has every write land at the end as it is then. Wine finds that end and
+    // writes there in two steps (measured: torn lines with two processes scanning), so
+    // the write also holds an exclusive lock, which the system drops with the handle
+    // even when the process is killed.
     const QString path = QDir::toNativeSeparators(journalFilePath());
     const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_APPEND_DATA,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -425,8 +428,10 @@ bool Bench::appendJournal(const QJsonObject &entry, QString *error) const
         *error = QStringLiteral("cannot open %1: error %2").arg(path).arg(GetLastError());
         return false;
     }
+    OVERLAPPED wholeFile = {};
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &wholeFile);
     DWORD written = 0;
-    const bool appended = WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr)
+    const bool appended = locked && WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr)
         && written == DWORD(line.size());
     CloseHandle(file);
     if (!appended) {
@@ -468,7 +473,10 @@ QList<QJsonObject> Bench::readJournal(QString *error) const
         if (document.isObject())
             entries.append(document.object());
         else
-            *error = QStringLiteral("%1: line %2 is not a JSON object").arg(file.fileName()).arg(lineNumber);
+            *error = QStringLiteral("%1: line %2 is not a JSON object: %3")
+                         .arg(file.fileName())
+                         .arg(lineNumber)
+                         .arg(QString::fromUtf8(line.left(200)));
     }
     return entries;
 }
