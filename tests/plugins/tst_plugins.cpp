@@ -73,8 +73,6 @@ private slots:
 
     void nistVectors();
     void keys();
-    void middleKeepsTheLength_data();
-    void middleKeepsTheLength();
     void middleRefusesOutputOfOtherLength();
 
 private:
@@ -124,30 +122,6 @@ void PluginsTest::keys()
     }
     QVERIFY(aes->add("AESKEY", QByteArray::fromHex(TestPlugins::referenceDemoKey)));
     QCOMPARE(aes->basic(cpuId), underDemoKey);
-}
-
-void PluginsTest::middleKeepsTheLength_data()
-{
-    QTest::addColumn<int>("size");
-    for (int size : { 0, 1, 15, 16, 17, 65535 })
-        QTest::addRow("%d bytes", size) << size;
-}
-
-void PluginsTest::middleKeepsTheLength()
-{
-    QFETCH(int, size);
-    // CTR output = plaintext XOR key stream; the stream comes from encrypting zeros.
-    const QByteArray keyStream = aes->middle(QByteArray(size, '\0'));
-    const QByteArray plaintext = nistPlaintext.repeated(1024).left(size);
-    QVERIFY(aes->add("PLAINTEXT", plaintext));
-    const QByteArray guard(8, '\x3c'); // catches a write past either end
-    QByteArray area = guard + QByteArray(size, '\0') + guard;
-    QCOMPARE(
-        aes->doMiddleEncrypt(Buffer_T { reinterpret_cast<uint8_t *>(area.data()) + 8, uint32_t(size) }), 1);
-    QByteArray expected = plaintext;
-    for (int i = 0; i < size; ++i)
-        expected[i] = char(expected[i] ^ keyStream[i]);
-    QCOMPARE(area, guard + expected + guard);
 }
 
 void PluginsTest::middleRefusesOutputOfOtherLength()
