@@ -269,7 +269,10 @@ void TestCli::refused_data()
     usage("--index 4", { "high", "--key", "24.bin", "--index", "4" }, "high needs --index 0, 1, 2 or 3");
     usage("--wait with --loop", { "basic", "--loop", "--wait", "5" },
         "--loop waits by itself; --wait is for one action");
-    usage("--wait 86401", { "basic", "--wait", "86401" }, "--wait needs 0 to 86400 seconds");
+    // Its milliseconds once overflowed an int: one gave up after 0.75 s, the other never.
+    for (const char *seconds : { "4294968", "2147484", "86401" })
+        usage(qPrintable(QStringLiteral("--wait %1").arg(seconds)), { "basic", "--wait", seconds },
+            "--wait needs 0 to 86400 seconds");
 }
 
 void TestCli::refused()
