@@ -20,12 +20,10 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <memory>
 
@@ -109,21 +107,15 @@ private slots:
     void refusalsInOrder();
     void successiveActionsFromTheWindow();
     void traceRecordsWhatHappened();
-    void traceOnlyWithTrue_data();
-    void traceOnlyWithTrue();
     void duplicateGuard_data();
     void duplicateGuard();
-    void guardSeesRecordsOfThisWindow();
-    void unwritableTraceKeepsTheResult();
 
 private:
-    void openWindow(bool withPlugin = true, int proofLevel = 7, const QJsonObject &moreConfig = {})
+    void openWindow(bool withPlugin = true, int proofLevel = 7, QJsonObject config = {})
     {
-        QJsonObject config { { "DLL", QString::fromUtf8(TestPlugins::recordingPlugin) } };
-        for (auto key = moreConfig.begin(); key != moreConfig.end(); ++key)
-            config.insert(key.key(), key.value());
-        if (withPlugin || !moreConfig.isEmpty())
-            env->writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
+        if (withPlugin)
+            config.insert("DLL", QString::fromUtf8(TestPlugins::recordingPlugin));
+        env->writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
         qputenv("KORVANE_TEST_PROOF_LEVEL", QByteArray::number(proofLevel));
         driver->open();
         QVERIFY(pluginJournal->clear()); // only what actions call is of interest
@@ -195,7 +187,8 @@ void TestActions::procedure_data()
     const QStringList basicPlugin { "addBufferParam", "doBasicEncrypt" };
     const QStringList middlePlugin { "addBufferParam", "doMiddleEncrypt" };
     const QStringList readOtp { "ZV_ReadOtpData" }, none;
-    for (int count : { 1, 10, 17 })
+    // Ids shorter than the board's own (17, the rows below): only their length is written.
+    for (int count : { 1, 10 })
         row(1, "", false, count, 1, "", 0, doneLines(1), "", basicPlugin, basicDevice);
     row(1, "", false, -1, 1, "32", 0, doneLines(1), "", QStringList { "addBufferParam" } + basicPlugin,
         basicDevice);
@@ -228,8 +221,9 @@ void TestActions::procedure_data()
             row(level, "", false, -1, 1, file, -8, { "read key file...fail" }, "failed to read key file", none,
                 none);
     }
-    for (const char *file : { "missing", "." })
-        row(2, "", false, -1, 1, file, -9, { "read data file...fail" }, "failed to read data file", none, none);
+    // A folder or a pipe in its place: tst_hardening.
+    row(2, "", false, -1, 1, "missing", -9, { "read data file...fail" }, "failed to read data file", none,
+        none);
     row(2, "", false, -1, 1, "65536", -10, { "read data file...fail" }, "invalid data size,size= 65536", none,
         none);
     for (int level : { 0, 4 })
@@ -321,19 +315,17 @@ void TestActions::refusalsInOrder_data()
     const QString notLoaded = "Dll is not loaded!", badKey = "size invalid for key file!";
     const QString noDevice = "no available device!",
                   loaderOnly = "action can only work on the loader device!";
-    const QList<int> none, maskrom { ZvSim::Maskrom }, invalid { 7 }, two { ZvSim::Loader, ZvSim::Loader };
-    QTest::newRow("basic: no plug-in") << 1 << 1 << none << notLoaded;
+    const QList<int> none, maskrom { ZvSim::Maskrom }, invalid { 7 };
+    // The plug-in is checked before any level's checks. A label that names neither board
+    // state is one case; tst_hardening has the empty one of a failed scan.
+    QTest::newRow("no plug-in") << 2 << 1 << none << notLoaded;
     QTest::newRow("basic: not supported") << 1 << 2 << none << "Dll did not support to do basic action!";
     QTest::newRow("basic: 31-byte key") << 1 << 4 << none << badKey;
-    QTest::newRow("basic: no board") << 1 << 5 << none << noDevice;
-    QTest::newRow("basic: two boards") << 1 << 5 << two << noDevice;
     QTest::newRow("basic: invalid board") << 1 << 5 << invalid << noDevice;
-    QTest::newRow("middle: no plug-in") << 2 << 1 << none << notLoaded;
     QTest::newRow("middle: not supported") << 2 << 2 << none << "Dll did not support to do middle action!";
     QTest::newRow("middle: no file") << 2 << 3 << none << "No plain file!";
     QTest::newRow("middle: 65536 bytes") << 2 << 4 << none << "size invalid for plain file!";
     QTest::newRow("middle: maskrom board") << 2 << 5 << maskrom << loaderOnly;
-    QTest::newRow("high: no plug-in") << 3 << 1 << none << notLoaded;
     QTest::newRow("high: not supported") << 3 << 2 << none << "Dll did not support to do high action!";
     QTest::newRow("high: no file") << 3 << 3 << none << "No key file!";
     QTest::newRow("high: 20-byte key") << 3 << 4 << none << badKey;
@@ -383,8 +375,8 @@ void TestActions::successiveActionsFromTheWindow()
     QCOMPARE(driver->nextBox(QMessageBox::Critical), "No key file!");
     QCOMPARE(list->count(), 2); // a refusal leaves the previous action's lines
 
-    // A slow board, a read-only key at index 3: the window is busy but processes events,
-    // and the result box comes while the action's thread finishes and deletes itself.
+    // A slow board, a read-only key at index 3: the result box comes while the action's
+    // thread finishes and deletes itself. (The busy window's events are tst_hardening's.)
     bench->setState(QStringLiteral("b1"), ZvSim::Loader);
     driver->window()->deviceChangedSlot();
     bench->setDelay(QStringLiteral("b1"), 800);
@@ -395,9 +387,6 @@ void TestActions::successiveActionsFromTheWindow()
     driver->widget<QSpinBox>("highKeySpin")->setValue(3);
     auto *tabs = driver->widget<QTabWidget>("levelTabWidget");
     auto *browse = driver->widget<QPushButton>("dllButton");
-    QTimer ticker;
-    QSignalSpy ticks(&ticker, &QTimer::timeout);
-    ticker.start(10);
     QPointer<QThread> actionThread;
     bool idleWhileResultShown = false, threadEndedWhileResultShown = false;
     driver->observer().setOnMessageBox([&](QMessageBox *box) {
@@ -410,17 +399,14 @@ void TestActions::successiveActionsFromTheWindow()
     });
     driver->run(3);
     // The launched action's thread; Windows runs threads of Qt's own beside it.
-    actionThread = MainWindowTestAccess::worker(*driver->window())->thread();
+    const ThreadWorker *worker = MainWindowTestAccess::worker(*driver->window());
+    QVERIFY(worker);
+    actionThread = worker->thread();
     QVERIFY(actionThread && actionThread != QThread::currentThread());
     driver->run(3); // a second click of the same press, before the queued busy state: starts nothing
-    QTRY_VERIFY(!tabs->isEnabled());
-    QVERIFY(!browse->isEnabled());
-    const int ticksAtStart = ticks.count();
     QVERIFY(!driver->window()->close());
     QCOMPARE(driver->nextBox(QMessageBox::Warning), "Action is still running,stop quit!");
     QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    // A blocked GUI thread would have let the timer fire about once during the write.
-    QVERIFY2(ticks.count() - ticksAtStart >= 10, qPrintable(QString::number(ticks.count() - ticksAtStart)));
     QVERIFY(idleWhileResultShown);
     QVERIFY(threadEndedWhileResultShown);
     QTRY_VERIFY(actionThread.isNull()); // and it deleted itself
@@ -434,19 +420,10 @@ void TestActions::successiveActionsFromTheWindow()
 
 void TestActions::traceRecordsWhatHappened()
 {
-    const LogCapture logHandlers; // "LOG" installs the log file's handler
     bench->attach(QStringLiteral("b1"));
     const QString station = QStringLiteral("line 3 \"east\" 工位");
-    openWindow(true, 7,
-        { { "TRACE", true }, { "STATION", station }, { "APP_VERSION", "1.0.0" }, { "LOG", true } });
-    const auto bytesFrom = [](const char *seed, int size) {
-        QByteArray bytes;
-        for (int i = 0; bytes.size() < size; ++i)
-            bytes += QCryptographicHash::hash(seed + QByteArray::number(i), QCryptographicHash::Sha256);
-        return bytes.left(size);
-    };
-    const QByteArray basicKey = bytesFrom("basic key", 32), data = bytesFrom("data", 100),
-                     oemKey = bytesFrom("oem key", 24);
+    openWindow(true, 7, { { "TRACE", true }, { "STATION", station }, { "APP_VERSION", "1.0.0" } });
+    const QByteArray basicKey = contentOfSize(32), data = contentOfSize(100), oemKey = contentOfSize(24);
     int recordsAtResult = -1;
     driver->observer().setOnMessageBox([&](QMessageBox *) { recordsAtResult = traceRecords().size(); });
     const QDateTime begin = QDateTime::currentDateTimeUtc().addMSecs(-1);
@@ -455,8 +432,6 @@ void TestActions::traceRecordsWhatHappened()
     driver->run(1);
     QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
     QCOMPARE(recordsAtResult, 1); // on the disk before the result box
-    driver->run(3);
-    QCOMPARE(driver->nextBox(QMessageBox::Critical), "No key file!"); // a refused click: no record
     driver->setFile(2, env->writeFile("plain.bin", data));
     driver->run(2);
     QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
@@ -496,10 +471,8 @@ void TestActions::traceRecordsWhatHappened()
         { "high", {}, fingerprint(oemKey), 2, {}, {}, -7 },
         { "basic", {}, {}, {}, {}, {}, -4 },
     };
-    QDateTime previousStart = begin;
     for (int i = 0; i < records.size(); ++i) {
         const TraceRecord &record = records.at(i);
-        QCOMPARE(record.seq, i + 1);
         QCOMPARE(record.station, station);
         QCOMPARE(record.tool, "Korvane 1.0.0");
         QCOMPARE(record.plugin, QFileInfo(pluginPath).fileName());
@@ -514,55 +487,30 @@ void TestActions::traceRecordsWhatHappened()
         QCOMPARE(record.exitCode, expected[i].exitCode);
         const QDateTime start = QDateTime::fromString(record.time, Qt::ISODateWithMs);
         QCOMPARE(start.timeSpec(), Qt::UTC);
-        QVERIFY(start >= previousStart && start <= end);
-        QVERIFY(record.durationMs >= 0 && start.addMSecs(record.durationMs) <= end);
-        previousStart = start;
+        QVERIFY(start >= begin && record.durationMs >= 0 && start.addMSecs(record.durationMs) <= end);
     }
 
-    // Neither the keys, nor the plaintext, nor what the plug-in returned, in any output.
+    // Neither the keys, nor the plaintext, nor what the plug-in returned, in any form; the
+    // lines and the log are procedure()'s, compared whole.
     QByteArray trace;
     for (const QString &path : Trace::filesIn(traceDirectory()))
         trace += readFile(path);
-    const QByteArray log = env->logFile();
-    QVERIFY(log.contains("basic action out"));
-    QByteArray progress;
-    for (const auto &line : driver->outputLines())
-        progress += line.first.toUtf8() + '\n';
     const QByteArray secrets[] = { basicKey, data, oemKey, testPluginOutput(bench->cpuId("b1"), 16),
         testPluginOutput(data, data.size()) };
     for (const QByteArray &secret : secrets) {
-        for (const QByteArray &form : { secret, secret.toHex(), secret.toHex().toUpper(), secret.toBase64() }) {
+        for (const QByteArray &form : { secret, secret.toHex(), secret.toHex().toUpper(), secret.toBase64() })
             QVERIFY(!trace.contains(form));
-            QVERIFY(!log.contains(form));
-            QVERIFY(!progress.contains(form));
-        }
     }
 }
 
-void TestActions::traceOnlyWithTrue_data()
-{
-    QTest::addColumn<QJsonValue>("trace");
-    QTest::newRow("false") << QJsonValue(false);
-    QTest::newRow("a string") << QJsonValue("true");
-    QTest::newRow("a number") << QJsonValue(1);
-}
-
-void TestActions::traceOnlyWithTrue()
-{
-    QFETCH(QJsonValue, trace);
-    bench->attach(QStringLiteral("b1"));
-    openWindow(true, 7, { { "TRACE", trace }, { "DUPLICATE_CPUID", "refuse" } });
-    driver->run(1);
-    QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    QVERIFY(!QFileInfo::exists(traceDirectory()));
-}
-
 // What the trace holds for the board before the window starts.
-enum Before { EarlierSuccess, EarlierFailure, ClaimLeft, TraceBlocked };
+enum Before { EarlierSuccess, ClaimLeft, TraceBlocked };
 
+// The guard's answer to each state of the trace, as the window's settings choose it. Which
+// records count, a failed one not, is the index's (tests/trace).
 void TestActions::duplicateGuard_data()
 {
-    QTest::addColumn<bool>("trace");
+    QTest::addColumn<bool>("trace"); // else "TRACE" is the string "true", which is no switch
     QTest::addColumn<QString>("guard");
     QTest::addColumn<int>("before");
     QTest::addColumn<int>("exitCode");
@@ -583,7 +531,6 @@ void TestActions::duplicateGuard_data()
                             << "cpuid already written" << 2;
     QTest::newRow("warn") << true << "warn" << int(EarlierSuccess) << 0
                           << with(done, 1, "cpuid already written at " + since) << "" << 2;
-    QTest::newRow("earlier run failed") << true << "refuse" << int(EarlierFailure) << 0 << done << "" << 2;
     QTest::newRow("unknown mode") << true << "REFUSE" << int(EarlierSuccess) << 0 << done << "" << 2;
     QTest::newRow("without trace") << false << "refuse" << int(EarlierSuccess) << 0 << done
                                    << "duplicate guard needs TRACE" << 1;
@@ -592,11 +539,13 @@ void TestActions::duplicateGuard_data()
                                       << with(refused("cpuid"), 1, inDoubt) << "cpuid in doubt" << 1;
     QTest::newRow("in doubt, warn") << true << "warn" << int(ClaimLeft) << 0 << with(done, 1, inDoubt)
                                     << "cpuid in doubt" << 1;
-    QTest::newRow("trace not writable, refuse") << true << "refuse" << int(TraceBlocked) << -13
-                                                << with(refused("trace"), -1, "write trace...fail")
-                                                << "trace not writable" << 0;
-    QTest::newRow("trace not writable, warn") << true << "warn" << int(TraceBlocked) << 0
-                                              << with(done, -1, "write trace...fail") << "trace not writable" << 0;
+    QTest::newRow("trace not writable, refuse")
+        << true << "refuse" << int(TraceBlocked) << -13 << with(refused("trace"), -1, "write trace...fail")
+        << "trace not writable" << 0;
+    // The board is written all the same, and the result stays.
+    QTest::newRow("trace not writable, warn")
+        << true << "warn" << int(TraceBlocked) << 0 << with(done, -1, "write trace...fail")
+        << "failed to write trace" << 0;
 }
 
 void TestActions::duplicateGuard()
@@ -608,19 +557,17 @@ void TestActions::duplicateGuard()
     QFETCH(OutputLines, lines);
     QFETCH(QString, logLine);
     QFETCH(int, records);
-    const LogCapture logHandlers; // "LOG" installs the log file's handler
+    const LogCapture capture;
     bench->attach(QStringLiteral("b1"));
     const QString since = QStringLiteral("2026-01-02T03:04:05.678Z");
     const QString cpuId = QString::fromLatin1(bench->cpuId(QStringLiteral("b1")).toHex());
-    if (before == EarlierSuccess || before == EarlierFailure) {
-        TraceJournal journal(traceDirectory());
+    if (before == EarlierSuccess) {
         TraceRecord earlier;
         earlier.time = since;
         earlier.level = QStringLiteral("basic");
         earlier.board = QStringLiteral("Loader");
         earlier.cpuId = cpuId;
-        earlier.exitCode = before == EarlierSuccess ? 0 : -1;
-        QVERIFY(journal.append(earlier));
+        QVERIFY(TraceJournal(traceDirectory()).append(earlier));
     } else if (before == ClaimLeft) {
         TraceClaim claim = TraceClaims::ownClaim(cpuId, since, QStringLiteral("Bench 7"));
         claim.pid = 0;
@@ -628,22 +575,18 @@ void TestActions::duplicateGuard()
     } else {
         env->writeFile(QStringLiteral("trace"), "a file where the directory should be");
     }
-    openWindow(true, 7, { { "TRACE", trace }, { "DUPLICATE_CPUID", guard }, { "LOG", true } });
+    openWindow(true, 7,
+        { { "TRACE", trace ? QJsonValue(true) : QJsonValue("true") }, { "DUPLICATE_CPUID", guard } });
     const int journalStart = bench->journal().size();
 
     driver->run(1);
-    if (exitCode == 0)
-        QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    else
-        QCOMPARE(driver->nextBox(QMessageBox::Critical), QStringLiteral("Action failed,err=%1!").arg(exitCode));
+    QCOMPARE(driver->nextResult(),
+        exitCode == 0 ? QStringLiteral("Action ok.") : QStringLiteral("Action failed,err=%1!").arg(exitCode));
     QCOMPARE(driver->outputLines(), lines);
-    const QStringList log = QString::fromUtf8(env->logFile()).split('\n');
-    const auto logged = [&log](const QString &text) {
-        return std::any_of(log.begin(), log.end(), [&](const QString &line) { return line.endsWith(text); });
-    };
-    QVERIFY(env->logFile().contains(logLine.toUtf8()));
-    QCOMPARE(logged("cpuid already written"), logLine == "cpuid already written");
-    QCOMPARE(logged("duplicate guard needs TRACE"), !trace);
+    const QStringList log = capture.messages(QtDebugMsg);
+    QVERIFY(logLine.isEmpty() || log.contains(logLine));
+    QCOMPARE(log.contains("cpuid already written"), logLine == "cpuid already written");
+    QCOMPARE(log.contains("duplicate guard needs TRACE"), !trace);
 
     // A refusal reaches neither the plug-in nor a device write; it is recorded all the same.
     QCOMPARE(pluginJournal->calls().isEmpty(), exitCode != 0);
@@ -652,45 +595,14 @@ void TestActions::duplicateGuard()
     QCOMPARE(written.size(), records);
     if (records > 0)
         QCOMPARE(written.constLast().exitCode, trace ? exitCode : 0);
-}
 
-void TestActions::guardSeesRecordsOfThisWindow()
-{
-    bench->attach(QStringLiteral("b1"));
-    openWindow(true, 7, { { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
-    driver->run(1);
-    QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    driver->run(1);
-    QCOMPARE(driver->nextBox(QMessageBox::Critical), "Action failed,err=-11!");
-    // Another board goes on.
-    bench->detach(QStringLiteral("b1"));
-    bench->attach(QStringLiteral("b2"));
-    driver->window()->deviceChangedSlot();
-    driver->run(1);
-    QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    QCOMPARE(bench->journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), 2);
-    QCOMPARE(traceRecords().size(), 3);
-}
-
-void TestActions::unwritableTraceKeepsTheResult()
-{
-    const LogCapture logHandlers; // "LOG" installs the log file's handler
-    bench->attach(QStringLiteral("b1"));
-    env->writeFile(QStringLiteral("trace"), "a file where the directory should be");
-    openWindow(true, 7, { { "TRACE", true }, { "LOG", true } });
-    driver->run(1);
-    QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    QCOMPARE(driver->outputLines(), actionLines(doneLines(1), false) << qMakePair(QStringLiteral("write trace...fail"), true));
-    QVERIFY(env->logFile().contains("failed to write trace"));
-
-    // The next action tries again.
-    QVERIFY(QFile::remove(traceDirectory()));
-    driver->run(1);
-    QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
-    QCOMPARE(driver->outputLines(), actionLines(doneLines(1), false));
-    const QList<TraceRecord> records = traceRecords();
-    QCOMPARE(records.size(), 1);
-    QCOMPARE(records.constFirst().seq, 1);
+    // The next action tries the trace again.
+    if (before == TraceBlocked) {
+        QVERIFY(QFile::remove(traceDirectory()));
+        driver->run(1);
+        QCOMPARE(driver->nextResult(), "Action ok.");
+        QCOMPARE(traceRecords().size(), 1);
+    }
 }
 
 QTEST_MAIN(TestActions)
