@@ -1,6 +1,5 @@
 #include "logcapture.h"
 #include "logmessagehandler.h"
-#include "mainwindow.h"
 #include "testenvironment.h"
 
 #include <QDir>
@@ -137,38 +136,7 @@ private slots:
                     + letter + ' ' + QByteArray::number(index) + ' ' + payload(letter, index));
         }
     }
-
-    void windowWritesOnlyWhenLogIsTrue_data()
-    {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QByteArray>("log");
-
-        QTest::newRow("LOG missing") << QByteArray("{}") << QByteArray();
-        QTest::newRow("LOG false") << QByteArray(R"({"LOG": false})") << QByteArray();
-        QTest::newRow("LOG the string true") << QByteArray(R"({"LOG": "true"})") << QByteArray();
-        QTest::newRow("LOG 1") << QByteArray(R"({"LOG": 1})") << QByteArray();
-        QTest::newRow("LOG true") << QByteArray(R"({"LOG": true, "APP_VERSION": "1.2"})")
-                                  << QByteArray("09:41:07 052 [Debug] \"Korvane 1.2\" ...start\n");
-    }
-
-    void windowWritesOnlyWhenLogIsTrue()
-    {
-        QFETCH(QByteArray, config);
-        QFETCH(QByteArray, log);
-
-        // The window makes the directory itself and points the handler at it.
-        QVERIFY(QDir(logDirectory()).removeRecursively());
-        setLogFileDirectory(environment->filePath(QStringLiteral("elsewhere")));
-        environment->writeFile(QStringLiteral("config.json"), config);
-        const LogCapture handlers; // the window installs the handler for good
-        {
-            const MainWindow window;
-            QVERIFY(QFileInfo(logDirectory()).isDir());
-            QCOMPARE(readLog(), log); // the start line, and only that
-            QCOMPARE(QDir(logDirectory()).isEmpty(), log.isEmpty());
-        }
-    }
 };
 
-QTEST_MAIN(TestLogFile)
+QTEST_GUILESS_MAIN(TestLogFile)
 #include "tst_logfile.moc"
