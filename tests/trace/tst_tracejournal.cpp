@@ -23,14 +23,6 @@ namespace {
 
 using Outcome = CpuIdClaim::Outcome;
 
-// A claim as a program that died before its record left it.
-bool leaveClaim(const QString &traceDir, const QString &cpuId, const QString &since)
-{
-    TraceClaim claim = TraceClaims::ownClaim(cpuId, since, QStringLiteral("Bench 1"));
-    claim.pid = 0;
-    return TraceClaims::create(traceDir, claim) == TraceClaims::Creation::Created;
-}
-
 #ifdef Q_OS_LINUX
 // The files and directories this program had the system put on the disk.
 QList<ino_t> syncedInodes;
@@ -143,10 +135,10 @@ private slots:
         QTest::addColumn<int>("complete");
         QTest::addColumn<QByteArray>("cut");
         const QByteArray line = Trace::formatLine(record(utc(5, 30)));
-        QTest::newRow("cut, then zeros") << 2 << line.left(70) + QByteArray(30, '\0');
         QTest::newRow("only a cut line") << 0 << line.left(60);
-        // The append after a cut was cut as well.
-        QTest::newRow("cut twice") << 1 << line.left(50) + '\n' + line.left(70);
+        // The append after a cut was cut as well, and the disk left zeros after it.
+        QTest::newRow("cut twice, then zeros")
+            << 2 << line.left(50) + '\n' + line.left(70) + QByteArray(30, '\0');
     }
 
     void appendAfterCutOffLine()
@@ -288,17 +280,6 @@ private slots:
     void claimUnavailable_data();
     void claimUnavailable();
 
-    void appendKeepsIndexInStep()
-    {
-        TraceRecord middle = record(utc(6, 20), QStringLiteral("middle"), QStringLiteral("5501"));
-        TraceRecord failed = record(utc(6, 21), QStringLiteral("basic"), QStringLiteral("5502"), -3);
-        TraceRecord basic = record(utc(6, 22), QStringLiteral("basic"), QStringLiteral("ee05"));
-        QVERIFY(written->append(middle) && written->append(failed) && written->append(basic));
-        QVERIFY(!written->cpuIdWrittenAt(QStringLiteral("5501")));
-        QVERIFY(!written->cpuIdWrittenAt(QStringLiteral("5502")));
-        QCOMPARE(written->cpuIdWrittenAt(QStringLiteral("ee05")), basic.time);
-    }
-
     // A record reported written survives a power cut: its file, and a new file's entry.
     void appendHasTheRecordOnTheDisk()
     {
@@ -322,19 +303,22 @@ private slots:
 
 void TraceJournalTest::claimSettledByTheActionsRecord_data()
 {
+    QTest::addColumn<QString>("level");
     QTest::addColumn<qint32>("exitCode");
     QTest::addColumn<bool>("recordWritten");
     QTest::addColumn<bool>("boardMayBeWritten");
     QTest::addColumn<Outcome>("nextClaim"); // by another program on the folder
-    QTest::newRow("written") << 0 << true << true << Outcome::AlreadyWritten;
+    QTest::newRow("written") << "basic" << 0 << true << true << Outcome::AlreadyWritten;
     // Once recorded, whether the board may have been written no longer matters.
-    QTest::newRow("failed") << -2 << true << true << Outcome::Claimed;
-    QTest::newRow("no record after the write") << 0 << false << true << Outcome::InDoubt;
-    QTest::newRow("no record, board untouched") << -2 << false << false << Outcome::Claimed;
+    QTest::newRow("failed") << "basic" << -2 << true << true << Outcome::Claimed;
+    QTest::newRow("another level") << "middle" << 0 << true << true << Outcome::Claimed;
+    QTest::newRow("no record after the write") << "basic" << 0 << false << true << Outcome::InDoubt;
+    QTest::newRow("no record, board untouched") << "basic" << -2 << false << false << Outcome::Claimed;
 }
 
 void TraceJournalTest::claimSettledByTheActionsRecord()
 {
+    QFETCH(QString, level);
     QFETCH(qint32, exitCode);
     QFETCH(bool, recordWritten);
     QFETCH(bool, boardMayBeWritten);
@@ -345,7 +329,7 @@ void TraceJournalTest::claimSettledByTheActionsRecord()
     journal.loadWrittenCpuIds();
     other.loadWrittenCpuIds();
 
-    TraceRecord record = SampleRecords::record(utc(5), QStringLiteral("basic"), QStringLiteral("c1a1"), exitCode);
+    TraceRecord record = SampleRecords::record(utc(5), level, QStringLiteral("c1a1"), exitCode);
     // Later attempts at the same board.
     const auto later
         = [&](int second) { return SampleRecords::record(utc(5, second), record.level, record.cpuId); };
@@ -363,11 +347,13 @@ void TraceJournalTest::claimSettledByTheActionsRecord()
     QCOMPARE(journal.append(record, boardMayBeWritten), recordWritten);
     if (!recordWritten)
         QVERIFY(QDir().rmdir(dayFile));
+    // The append itself keeps this program's index in step, before any file is read again.
+    QCOMPARE(journal.cpuIdWrittenAt(*record.cpuId).has_value(), nextClaim == Outcome::AlreadyWritten);
     QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir.path()) + "/c1a1.json"), nextClaim == Outcome::InDoubt);
     QCOMPARE(other.claim(later(2)).outcome, nextClaim);
     // This program never writes a board again that may carry its data.
     QCOMPARE(journal.claim(later(3)).outcome,
-        recordWritten && exitCode == 0 ? Outcome::AlreadyWritten : Outcome::InDoubt);
+        nextClaim == Outcome::AlreadyWritten ? Outcome::AlreadyWritten : Outcome::InDoubt);
 }
 
 void TraceJournalTest::claimLeftByADeadProgram_data()
@@ -386,7 +372,9 @@ void TraceJournalTest::claimLeftByADeadProgram()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString cpuId = QStringLiteral("dead01");
-    QVERIFY(leaveClaim(dir.path(), cpuId, utc(5)));
+    TraceClaim claim = TraceClaims::ownClaim(cpuId, utc(5), QStringLiteral("Bench 1"));
+    claim.pid = 0; // its program died before its record left it
+    QCOMPARE(TraceClaims::create(dir.path(), claim), TraceClaims::Creation::Created);
     if (recordExitCode) {
         // Killed after its record, before it removed the claim.
         TraceRecord record = SampleRecords::record(utc(5), QStringLiteral("basic"), cpuId, *recordExitCode);
