@@ -207,15 +207,11 @@ void TestSimulator::cliBadArguments_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("no command") << QStringList {} << "no command given";
+    // One row per kind of refusal: a test tool's messages are worth no more.
     QTest::newRow("unknown command") << QStringList { "plug" } << "unknown command \"plug\"";
-    QTest::newRow("unknown board") << QStringList { "set", "b9", "--delay", "1" } << "unknown board b9";
     QTest::newRow("attached twice") << QStringList { "attach", "b1" } << "board b1 is already attached";
-    QTest::newRow("bad id") << QStringList { "attach", "../x" } << "invalid board id";
-    QTest::newRow("bad state") << QStringList { "set", "b1", "--state", "x" } << "bad state \"x\"";
-    QTest::newRow("bad call") << QStringList { "set", "b1", "--fail", "ZV_X" } << "unknown call \"ZV_X\"";
-    QTest::newRow("foreign option") << QStringList { "list", "--delay", "3" } << "list does not take --delay";
-    QTest::newRow("scan-count") << QStringList { "scan-count", "x" } << "scan-count takes a number or off";
+    QTest::newRow("a path for an id") << QStringList { "attach", "../x" } << "invalid board id";
+    QTest::newRow("bad option value") << QStringList { "set", "b1", "--state", "x" } << "bad state \"x\"";
 }
 
 void TestSimulator::cliBadArguments()
