@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -27,8 +28,11 @@
 
 #include <memory>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -169,7 +173,7 @@ void TestActions::procedure_data()
     QTest::addColumn<bool>("encryptFails");
     QTest::addColumn<int>("otpCount"); // the OTP area's count byte; -1: the board's own CPU id
     QTest::addColumn<int>("keyIndex");
-    QTest::addColumn<QString>("file"); // the level's file: none, "missing", "." (a folder) or a size in bytes
+    QTest::addColumn<QString>("file"); // none, "missing", "pipe", a device or a size in bytes
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("logLine"); // between the level's in and out lines
@@ -221,9 +225,15 @@ void TestActions::procedure_data()
             row(level, "", false, -1, 1, file, -8, { "read key file...fail" }, "failed to read key file", none,
                 none);
     }
-    // A folder or a pipe in its place: tst_hardening.
-    row(2, "", false, -1, 1, "missing", -9, { "read data file...fail" }, "failed to read data file", none,
-        none);
+    // A pipe nobody writes to once held the action, and the window, for good; so would
+    // Windows' device names (CON as well, but Wine then keeps the test from exiting).
+    QStringList unreadable { "missing", "pipe" };
+#ifdef Q_OS_WIN
+    unreadable << "NUL" << "\\\\.\\NUL";
+#endif
+    for (const QString &file : unreadable)
+        row(2, "", false, -1, 1, file, -9, { "read data file...fail" }, "failed to read data file", none,
+            none);
     row(2, "", false, -1, 1, "65536", -10, { "read data file...fail" }, "invalid data size,size= 65536", none,
         none);
     for (int level : { 0, 4 })
@@ -260,6 +270,24 @@ void TestActions::procedure()
     QString path = file.isEmpty() ? QString() : env->filePath(file);
     if (!file.isEmpty() && file.front().isDigit())
         path = env->writeFile(file, content);
+#ifdef Q_OS_WIN
+    HANDLE pipeServer = INVALID_HANDLE_VALUE;
+    const auto closePipe = qScopeGuard([&] {
+        if (pipeServer != INVALID_HANDLE_VALUE)
+            CloseHandle(pipeServer);
+    });
+    if (file.contains("NUL"))
+        path = file;
+    if (file == "pipe") {
+        path = QStringLiteral("\\\\.\\pipe\\korvane-actions-%1").arg(GetCurrentProcessId());
+        pipeServer = CreateNamedPipeW(reinterpret_cast<const wchar_t *>(path.utf16()), PIPE_ACCESS_DUPLEX,
+            PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+        QVERIFY(pipeServer != INVALID_HANDLE_VALUE);
+    }
+#else
+    if (file == "pipe")
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
     const int journalStart = bench->journal().size();
     OutputLines events;
     QStringList log;
@@ -296,14 +324,11 @@ void TestActions::procedure()
         QCOMPARE(entries.at(1).name, "AESKEY");
         QCOMPARE(entries.at(1).data, content);
     }
-    const QJsonObject args = bench->journal().constLast().value("args").toObject();
-    QCOMPARE(args.value("length").toInt(), written.size());
+    // The board's target follows the call's length and key index.
     const QString target = level == RUN_ACTION_BASIC ? ZvSim::vendorRpmbTarget(ZV_RPMB_VENDOR_CPUID)
         : level == RUN_ACTION_MIDDLE                 ? ZvSim::proofDataTarget()
                                                      : ZvSim::proofKeyTarget(keyIndex);
     QCOMPARE(bench->written(QStringLiteral("b1"), target), written);
-    if (level == RUN_ACTION_HIGH)
-        QCOMPARE(args.value("keyIndex").toInt(), keyIndex);
 }
 
 void TestActions::refusalsInOrder_data()
@@ -404,7 +429,7 @@ void TestActions::successiveActionsFromTheWindow()
     actionThread = worker->thread();
     QVERIFY(actionThread && actionThread != QThread::currentThread());
     driver->run(3); // a second click of the same press, before the queued busy state: starts nothing
-    QVERIFY(!driver->window()->close());
+    QVERIFY(!driver->window()->close()); // refused on the worker alone, the busy flag not set yet
     QCOMPARE(driver->nextBox(QMessageBox::Warning), "Action is still running,stop quit!");
     QCOMPARE(driver->nextBox(QMessageBox::Information), "Action ok.");
     QVERIFY(idleWhileResultShown);

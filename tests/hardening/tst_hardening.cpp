@@ -6,11 +6,9 @@
 
 #include "ZVUpgrade_DLL.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
-#include <QListWidget>
 #include <QScopeGuard>
 #include <QSet>
 #include <QStatusBar>
@@ -19,12 +17,6 @@
 #include <atomic>
 #include <filesystem>
 #include <thread>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -85,19 +77,6 @@ class TestHardening : public QObject
             level == 3 ? content : testPluginOutput(plain, level == 1 ? 16 : plain.size()));
     }
 
-    // With the fault gone, the level runs from its own file again: nothing was left stuck.
-    void verifyRecovers(int level)
-    {
-        QVERIFY(driver->isIdle());
-        QString error;
-        QVERIFY2(bench->bench().reset(&error), qPrintable(error));
-        bench->attach(b1, ZvSim::Loader);
-        driver->window()->deviceChangedSlot();
-        driver->setFile(level, env->filePath(QStringLiteral("32")));
-        driver->run(level);
-        QCOMPARE(driver->nextResult(), ok);
-    }
-
 private slots:
     void init()
     {
@@ -115,22 +94,6 @@ private slots:
         driver.reset();
         plugin.reset(); // each puts its environment variable back
         env.reset();
-    }
-
-    // The board goes while the plug-in's output is being written.
-    void boardRemovedDuringACall()
-    {
-        open();
-        bench->setDelay(b1, 1000); // long enough to pull the board during the call
-        driver->run(1);
-        const QStringList before = doneLines(1).mid(0, 3);
-        QTRY_COMPARE(driver->widget<QListWidget>("outputList")->count(), int(before.size()));
-        bench->detach(b1);
-        QCOMPARE(driver->nextResult(), QStringLiteral("Action failed,err=-1!"));
-        QCOMPARE(driver->outputLines(), actionLines(QStringList(before) << "write cpuid...fail", true));
-        QCOMPARE(deviceCalls(), QStringList({ "ZV_ReadOtpData", "ZV_WriteVendorRpmbData" }));
-        QCOMPARE(bench->bench().writtenTargets(b1), QStringList());
-        verifyRecovers(1);
     }
 
     // Scans of a failure, nothing, many boards and the one board, each a real change, while
@@ -165,48 +128,6 @@ private slots:
         QVERIFY(driver->isIdle());
     }
 
-    // A pipe once held the action, and the window, for good; Windows' device names would too.
-    // (A directory is the worker's test; CON is refused as well, but Wine then keeps the
-    // test process from exiting.)
-    void chosenFileNotRegular_data()
-    {
-        QTest::addColumn<QString>("name"); // a device name as typed; empty: a pipe nobody writes to
-        QTest::newRow("pipe") << QString();
-#ifdef Q_OS_WIN
-        for (const char *name : { "NUL", "\\\\.\\NUL" })
-            QTest::newRow(name) << QString(name);
-#endif
-    }
-
-    void chosenFileNotRegular()
-    {
-        QFETCH(QString, name);
-        open();
-        QString path = name;
-#ifdef Q_OS_WIN
-        HANDLE pipeServer = INVALID_HANDLE_VALUE;
-        const auto closePipe = qScopeGuard([&] {
-            if (pipeServer != INVALID_HANDLE_VALUE)
-                CloseHandle(pipeServer);
-        });
-        if (name.isEmpty()) {
-            path = QStringLiteral("\\\\.\\pipe\\korvane-hardening-%1").arg(GetCurrentProcessId());
-            pipeServer = CreateNamedPipeW(reinterpret_cast<const wchar_t *>(path.utf16()), PIPE_ACCESS_DUPLEX,
-                PIPE_TYPE_BYTE, PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
-            QVERIFY(pipeServer != INVALID_HANDLE_VALUE);
-        }
-#else
-        path = env->filePath(QStringLiteral("chosen"));
-        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-#endif
-        driver->setFile(2, path);
-        driver->run(2);
-        QCOMPARE(driver->nextResult(), QStringLiteral("Action failed,err=-9!"));
-        QCOMPARE(driver->outputLines(), actionLines({ "read data file...fail" }, true));
-        QCOMPARE(deviceCalls(), QStringList());
-        verifyRecovers(2);
-    }
-
     void hostileConfiguration_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -232,8 +153,6 @@ private slots:
         QCOMPARE(driver->window()->windowTitle(), title.isNull() ? "Korvane " : title);
         driver->run(3);
         QCOMPARE(driver->nextResult(), title.isNull() ? QStringLiteral("Dll is not loaded!") : ok);
-        QVERIFY(driver->window()->close());
-        QCOMPARE(readFile(env->filePath(QStringLiteral("config.json"))), content);
     }
 
     void fileSwappedBetweenClickAndRun()
