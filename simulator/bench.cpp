@@ -419,8 +419,8 @@ bool Bench::appendJournal(const QJsonObject &entry, QString *error) const
     // acting on one bench could write over each other's lines; a handle that may only
     // append has every write land at the end as it is then. Wine finds that end and
     // writes there in two steps (measured: torn lines with two processes scanning), so
-    // the write also holds an exclusive lock, which the system drops with the handle
-    // even when the process is killed.
+    // the write also holds an exclusive lock (dropped by the system with the handle
+    // should the process be killed).
     const QString path = QDir::toNativeSeparators(journalFilePath());
     const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_APPEND_DATA,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -433,6 +433,8 @@ bool Bench::appendJournal(const QJsonObject &entry, QString *error) const
     DWORD written = 0;
     const bool appended = locked && WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr)
         && written == DWORD(line.size());
+    if (locked)
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &wholeFile);
     CloseHandle(file);
     if (!appended) {
         *error = QStringLiteral("cannot append to %1").arg(path);
