@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QTextStream>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -80,21 +79,47 @@ char *putDigits(char *out, int value, int width)
     return out + width;
 }
 
-QLatin1String tagFor(QtMsgType type)
+const char *tagFor(QtMsgType type)
 {
     switch (type) {
     case QtDebugMsg:
-        return QLatin1String(" [Debug] ");
+        return " [Debug] ";
     case QtWarningMsg:
-        return QLatin1String(" [Warning] ");
+        return " [Warning] ";
     case QtCriticalMsg:
-        return QLatin1String(" [Critical] ");
+        return " [Critical] ";
     case QtFatalMsg:
-        return QLatin1String(" [Fatal] ");
+        return " [Fatal] ";
     case QtInfoMsg:
-        return QLatin1String(" [Info] ");
+        return " [Info] ";
     }
-    return QLatin1String(" [Debug] ");
+    return " [Debug] ";
+}
+
+// Appends a whole line with one write, so that a line from another program on the same
+// folder (the window and korvane-cli) is never written over.
+void appendLine(const QString &path, const QByteArray &line)
+{
+#ifdef Q_OS_WIN
+    // Qt appends on Windows by seeking to the end once, at open; a handle that may only
+    // append has each write land at the end as it is then. Wine finds that end and
+    // writes there in two steps, so the write also holds a lock.
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_APPEND_DATA,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    OVERLAPPED wholeFile = {};
+    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &wholeFile)) {
+        DWORD written = 0;
+        WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr);
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &wholeFile);
+    }
+    CloseHandle(file);
+#else
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        file.write(line);
+#endif
 }
 
 } // namespace
@@ -120,10 +145,9 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     if (message.contains(QLatin1String("connectSlotsByName")))
         return;
 
-    // Made, connected to each other and destroyed outside the lock, so that while one
-    // thread writes its line the other can prepare its own.
-    QFile file;
-    QTextStream stream(&file);
+    // Encoded outside the lock, so that while one thread writes its line the other can
+    // prepare its own.
+    const QByteArray text = message.toUtf8();
 
     LogState &state = logState();
     // Held from reading the clock to closing the file, so lines from the GUI thread and
@@ -146,10 +170,5 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 
     const QString prefix = state.directoryPrefix.isEmpty() ? directoryPrefix(AppPaths::logDirectoryPath())
                                                            : state.directoryPrefix;
-    file.setFileName(prefix + QLatin1String(name));
-    // Unbuffered: the stream's flush at the end of the line is then the only write.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return;
-    stream << QLatin1String(time) << tagFor(type) << message << Qt::endl;
-    file.close();
+    appendLine(prefix + QLatin1String(name), QByteArray(time) + tagFor(type) + text + '\n');
 }

@@ -527,7 +527,7 @@ void TestCli::stationLoop()
 
 void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
 {
-    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
+    writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" }, { "LOG", true } });
     const QString second = installCopy(QStringLiteral("-2"));
     QVERIFY(!second.isEmpty());
     const std::unique_ptr<QProcess> loops[]
@@ -553,6 +553,13 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 1);
     // Both programs' records, the refusals too, in one unbroken chain.
     QCOMPARE(traceRecords().size(), 100);
+    // And both programs' log lines, none written over by the other's.
+    QByteArray log;
+    for (const QFileInfo &file : QDir(env->filePath("log")).entryInfoList({ "App*.log" }, QDir::Files))
+        log += readFile(file.filePath());
+    const QStringList logLines = linesOf(log);
+    QCOMPARE(logLines.filter(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d \\d{3} \\[[A-Za-z]+\\] ")), logLines);
+    QCOMPARE(logLines.filter(QRegularExpression(" basic action in$")).size(), 100);
 }
 
 void TestCli::claimLeftByAKilledRun()
