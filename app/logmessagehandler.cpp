@@ -1,9 +1,9 @@
 #include "logmessagehandler.h"
 
 #include "apppaths.h"
+#include "fileappend.h"
 
 #include <QDir>
-#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -96,32 +96,6 @@ const char *tagFor(QtMsgType type)
     return " [Debug] ";
 }
 
-// Appends a whole line with one write, so that a line from another program on the same
-// folder (the window and korvane-cli) is never written over.
-void appendLine(const QString &path, const QByteArray &line)
-{
-#ifdef Q_OS_WIN
-    // Qt appends on Windows by seeking to the end once, at open; a handle that may only
-    // append has each write land at the end as it is then. Wine finds that end and
-    // writes there in two steps, so the write also holds a lock.
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_APPEND_DATA,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    OVERLAPPED wholeFile = {};
-    if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &wholeFile)) {
-        DWORD written = 0;
-        WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr);
-        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &wholeFile);
-    }
-    CloseHandle(file);
-#else
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        file.write(line);
-#endif
-}
-
 } // namespace
 
 void setLogFileDirectory(const QString &directory)
@@ -170,5 +144,6 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 
     const QString prefix = state.directoryPrefix.isEmpty() ? directoryPrefix(AppPaths::logDirectoryPath())
                                                            : state.directoryPrefix;
-    appendLine(prefix + QLatin1String(name), QByteArray(time) + tagFor(type) + text + '\n');
+    // One write a line: another program logging to the same folder never writes over it.
+    appendWholeLine(prefix + QLatin1String(name), QByteArray(time) + tagFor(type) + text + '\n');
 }

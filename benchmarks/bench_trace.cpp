@@ -5,7 +5,7 @@
 // in the build tree, so the flush reaches the build's disk (a temporary directory of
 // the system may live in memory); a directory given as the argument is used instead.
 
-#include "durableappend.h"
+#include "fileappend.h"
 #include "median.h"
 #include "tracejournal.h"
 #include "tracerecord.h"

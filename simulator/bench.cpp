@@ -1,5 +1,7 @@
 #include "bench.h"
 
+#include "fileappend.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -414,45 +416,11 @@ bool Bench::appendJournal(const QJsonObject &entry, QString *error) const
     // A journal only grows, so it is appended to rather than replaced; one write per
     // line keeps lines whole when the library and a reader share the file.
     const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
-#ifdef _WIN32
-    // Qt appends on Windows by seeking to the end and writing there, so two processes
-    // acting on one bench could write over each other's lines; a handle that may only
-    // append has every write land at the end as it is then. Wine finds that end and
-    // writes there in two steps (measured: torn lines with two processes scanning), so
-    // the write also holds an exclusive lock (dropped by the system with the handle
-    // should the process be killed).
-    const QString path = QDir::toNativeSeparators(journalFilePath());
-    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), FILE_APPEND_DATA,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = QStringLiteral("cannot open %1: error %2").arg(path).arg(GetLastError());
-        return false;
-    }
-    OVERLAPPED wholeFile = {};
-    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &wholeFile);
-    DWORD written = 0;
-    const bool appended = locked && WriteFile(file, line.constData(), DWORD(line.size()), &written, nullptr)
-        && written == DWORD(line.size());
-    if (locked)
-        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &wholeFile);
-    CloseHandle(file);
-    if (!appended) {
-        *error = QStringLiteral("cannot append to %1").arg(path);
+    if (!appendWholeLine(journalFilePath(), line)) {
+        *error = QStringLiteral("cannot append to %1").arg(journalFilePath());
         return false;
     }
     return true;
-#else
-    QFile file(journalFilePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        *error = QStringLiteral("cannot open %1: %2").arg(file.fileName(), file.errorString());
-        return false;
-    }
-    if (file.write(line) != line.size() || !file.flush()) {
-        *error = QStringLiteral("cannot append to %1: %2").arg(file.fileName(), file.errorString());
-        return false;
-    }
-    return true;
-#endif
 }
 
 QList<QJsonObject> Bench::readJournal(QString *error) const

@@ -1,6 +1,6 @@
 #include "traceclaims.h"
 
-#include "durableappend.h"
+#include "fileappend.h"
 #include "tracerecord.h"
 
 #include <QCoreApplication>

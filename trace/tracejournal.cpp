@@ -1,6 +1,6 @@
 #include "tracejournal.h"
 
-#include "durableappend.h"
+#include "fileappend.h"
 #include "levels.h"
 
 #include <QDateTime>

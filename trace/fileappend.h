@@ -3,6 +3,10 @@
 #include <QByteArrayView>
 #include <QFile>
 
+// Appends a whole line to the file at path (made if missing) with one write that lands at
+// the file's end as it is then, also when other programs append to it at the same time.
+bool appendWholeLine(const QString &path, QByteArrayView line);
+
 // Writes bytes at the end of an open file and returns only once the system reports
 // them on the disk, so a record that was reported written survives a power cut.
 bool appendDurably(QFile &file, QByteArrayView bytes);
