@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+struct pg_conn;
+
+// One connection to the line database through libpq, opened on demand and shared by the
+// threads of one program: a call waits for the one before it. Every call is bounded in
+// time: a server that accepts connections and never answers costs at most the timeout,
+// then the connection is dropped and the call fails with the reason.
+class LineDatabase
+{
+public:
+    // The version of the schema this program reads and writes.
+    static constexpr int schemaVersion = 1;
+
+    explicit LineDatabase(QString conninfo, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    ~LineDatabase();
+    Q_DISABLE_COPY_MOVE(LineDatabase)
+
+    // Why a connection string cannot be used, empty when it can: a password in it ("LINE_DB
+    // must not hold a password"), or libpq cannot parse it (libpq's reason).
+    static QString conninfoProblem(const QString &conninfo);
+
+    struct Result
+    {
+        bool ok = false;
+        QList<QStringList> rows; // text of each value; a null value is a null QString
+        QString error; // libpq's or the server's reason, one line
+        QString sqlState; // the server's SQLSTATE, empty when it did not answer
+    };
+
+    // Connects when not connected and checks that the schema is there and not newer than
+    // schemaVersion (checkSchema false: only connects, for init). False with the reason.
+    bool connect(QString *reason, bool checkSchema = true);
+    bool isConnected() const;
+    void disconnect();
+
+    // One statement with text parameters ($1, $2, ...), in its own transaction. A failure
+    // that leaves the connection unusable drops it: the next call connects again.
+    Result exec(const QString &sql, const QStringList &params = {});
+
+    QString conninfo() const { return info; }
+
+private:
+    Result execLocked(const QString &sql, const QStringList &params);
+    bool connectLocked(QString *reason, bool checkSchema);
+
+    mutable QMutex mutex;
+    const QString info;
+    const std::chrono::milliseconds timeout;
+    pg_conn *connection = nullptr;
+};
