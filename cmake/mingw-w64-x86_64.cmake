@@ -1,6 +1,6 @@
 # Cross build for the Windows bench PCs (x86_64) with Debian's mingw-w64 compilers and the
 # Qt + OpenSSL toolchain for Windows unpacked by scripts/build-windows.sh.
-# The unpacked toolchain (folders qt/ and openssl/) is KORVANE_CROSS_DIR, by default
+# The unpacked toolchain (folders qt/, openssl/ and libpq/) is KORVANE_CROSS_DIR, by default
 # .cache/cross-toolchain in the source tree.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -17,11 +17,12 @@ if(NOT KORVANE_CROSS_DIR)
         get_filename_component(KORVANE_CROSS_DIR "${CMAKE_CURRENT_LIST_DIR}/../.cache/cross-toolchain" ABSOLUTE)
     endif()
 endif()
-set(KORVANE_CROSS_DIR "${KORVANE_CROSS_DIR}" CACHE PATH "Unpacked Qt and OpenSSL for Windows (qt/ and openssl/)")
+set(KORVANE_CROSS_DIR "${KORVANE_CROSS_DIR}" CACHE PATH "Unpacked Qt, OpenSSL and libpq for Windows (qt/, openssl/, libpq/)")
 # try_compile projects see the toolchain file again; hand the folder on to them.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KORVANE_CROSS_DIR)
 
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 "${KORVANE_CROSS_DIR}/qt" "${KORVANE_CROSS_DIR}/openssl")
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 "${KORVANE_CROSS_DIR}/qt" "${KORVANE_CROSS_DIR}/openssl"
+    "${KORVANE_CROSS_DIR}/libpq")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -29,7 +29,8 @@ set(texts
     ${packaging_source}/NOTICE.txt.in licenses/NOTICE.txt
     ${common_licenses}/LGPL-3 licenses/Qt-LGPL-3.txt
     ${common_licenses}/GPL-3 licenses/GPL-3.txt
-    ${common_licenses}/Apache-2.0 licenses/OpenSSL-Apache-2.0.txt)
+    ${common_licenses}/Apache-2.0 licenses/OpenSSL-Apache-2.0.txt
+    ${KORVANE_LIBPQ_COPYRIGHT} licenses/PostgreSQL-COPYRIGHT.txt)
 while(texts)
     list(POP_FRONT texts source name)
     if(NOT EXISTS ${source})

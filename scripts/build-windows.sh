@@ -4,7 +4,9 @@
 # default the shared one beside the project), checked against the checksum kept here and
 # unpacked once into .cache/cross-toolchain; without the archive they are rebuilt from
 # Debian's source packages by scripts/cross-toolchain/build-cross-toolchain.sh (about 40
-# minutes on 2 cores).
+# minutes on 2 cores). PostgreSQL's libpq for Windows comes the same way from its own archive
+# (KORVANE_LIBPQ_ARCHIVE), unpacked into .cache/cross-toolchain/libpq, or is rebuilt by
+# scripts/cross-toolchain/build-libpq.sh (about 3 minutes).
 # Usage: bash scripts/build-windows.sh [build-directory]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +15,8 @@ build_dir=${1:-build-windows-mingw}
 cross_dir=${KORVANE_CROSS_DIR:-$root/.cache/cross-toolchain}
 archive_name=qt-6.4.2-openssl-3.0-mingw-w64-x86_64.tar.xz
 archive=${KORVANE_CROSS_ARCHIVE:-$root/../shared/toolchains/$archive_name}
+libpq_archive_name=libpq-15-mingw-w64-x86_64.tar.xz
+libpq_archive=${KORVANE_LIBPQ_ARCHIVE:-$root/../shared/toolchains/$libpq_archive_name}
 
 bash scripts/install-deps.sh windows
 
@@ -40,6 +44,30 @@ if [ "$unpacked" != "$expected" ] && { [ "$unpacked" != rebuilt ] || [ -f "$arch
   fi
 fi
 
+# libpq, against the OpenSSL unpacked above; its own stamp, as the Qt archive can change alone.
+expected=$(awk -v name="$libpq_archive_name" '$2 == name { print $1 }' scripts/cross-toolchain/SHA256SUMS)
+stamp=$cross_dir/.libpq-unpacked-from
+unpacked=$(cat "$stamp" 2>/dev/null || true)
+if [ "$unpacked" != "$expected" ] && { [ "$unpacked" != rebuilt ] || [ -f "$libpq_archive" ]; }; then
+  rm -rf "$cross_dir/libpq" "$stamp"
+  if [ -f "$libpq_archive" ]; then
+    actual=$(sha256sum "$libpq_archive" | cut -d' ' -f1)
+    if [ "$actual" != "$expected" ]; then
+      echo "$libpq_archive: SHA-256 $actual, expected $expected" >&2
+      exit 1
+    fi
+    tar -C "$cross_dir" -xJf "$libpq_archive"
+    echo "$expected" >"$stamp"
+  else
+    echo "No libpq archive at $libpq_archive: building it from Debian's source package"
+    work=$root/.cache/libpq-work
+    bash scripts/cross-toolchain/build-libpq.sh "$cross_dir/openssl" "$work" "$work"
+    tar -C "$cross_dir" -xJf "$work/$libpq_archive_name"
+    echo rebuilt >"$stamp"
+  fi
+fi
+
 export KORVANE_CROSS_DIR=$cross_dir
-cmake --preset windows-mingw -B "$build_dir" -DKORVANE_CROSS_DIR="$cross_dir"
+cmake --preset windows-mingw -B "$build_dir" -DKORVANE_CROSS_DIR="$cross_dir" \
+  -DPostgreSQL_ROOT="$cross_dir/libpq"
 cmake --build "$build_dir"

@@ -9,6 +9,9 @@ packages=(
   cmake ninja-build g++ ccache pkg-config
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
   libssl-dev libudev-dev
+  # libpq for the line database; the server, its client programs and openssl for the
+  # throwaway test servers of scripts/line-server.sh.
+  libpq-dev postgresql-15 postgresql-client-15 openssl
   xvfb xauth x11-utils fonts-wqy-zenhei imagemagick
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
