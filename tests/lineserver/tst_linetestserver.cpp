@@ -76,12 +76,12 @@ void TestLineTestServer::initTestCase()
         QSKIP(qPrintable(why));
     tlsOnly = std::make_unique<LineTestServer>();
     plainToo = std::make_unique<LineTestServer>(LineTestServer::AllowPlain);
-    QVERIFY2(tlsOnly->start(), qPrintable(tlsOnly->errorString()));
-    QVERIFY2(plainToo->start(), qPrintable(plainToo->errorString()));
+    QVERIFY2(tlsOnly->start(), qPrintable(tlsOnly->error()));
+    QVERIFY2(plainToo->start(), qPrintable(plainToo->error()));
     QVERIFY(tlsOnly->port() != plainToo->port());
     ASK(tlsOnly->adminConninfo(), QStringLiteral("CREATE ROLE korvane_station NOLOGIN"), QString());
-    QVERIFY2(tlsOnly->addLogin(stationLogin, stationPassword, QStringLiteral("korvane_station")),
-        qPrintable(tlsOnly->errorString()));
+    QVERIFY2(tlsOnly->createLogin(stationLogin, stationPassword, QStringLiteral("korvane_station")),
+        qPrintable(tlsOnly->error()));
     ASK(tlsOnly->adminConninfo(), QStringLiteral("SELECT pg_has_role('station 3', 'korvane_station', 'MEMBER')"),
         QStringLiteral("t"));
 }
@@ -132,13 +132,13 @@ void TestLineTestServer::connections()
 void TestLineTestServer::restartKeepsPortAndData()
 {
     LineTestServer server;
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(server.start(), qPrintable(server.error()));
     const int port = server.port();
     ASK(server.adminConninfo(), QStringLiteral("CREATE TABLE kept AS SELECT 42 AS answer"), QString());
-    QVERIFY2(server.stop(), qPrintable(server.errorString()));
+    QVERIFY2(server.stop(), qPrintable(server.error()));
     QVERIFY2(server.stop(), "a second stop must be harmless");
     QVERIFY(!ask(server.adminConninfo(), QStringLiteral("SELECT 1")).connected);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(server.start(), qPrintable(server.error()));
     QCOMPARE(server.port(), port);
     ASK(server.adminConninfo(), QStringLiteral("SELECT answer FROM kept"), QStringLiteral("42"));
 }
@@ -146,7 +146,7 @@ void TestLineTestServer::restartKeepsPortAndData()
 void TestLineTestServer::standbyTakesOverWhenPromoted()
 {
     LineTestServer server(LineTestServer::Standby);
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(server.start(), qPrintable(server.error()));
     const QString admin = LineTestServer::adminUser();
     QVERIFY(server.standbyPort() != 0 && server.standbyPort() != server.port());
     ASK(server.conninfo(admin), QStringLiteral("SELECT sync_state FROM pg_stat_replication"), QStringLiteral("sync"));
@@ -154,11 +154,11 @@ void TestLineTestServer::standbyTakesOverWhenPromoted()
         QStringLiteral("CREATE TABLE t AS SELECT inet_server_port()::text AS port"), QString());
     ASK(server.multiHostConninfo(admin), QStringLiteral("SELECT port FROM t"), QString::number(server.port()));
 
-    QVERIFY2(server.stopPrimary(), qPrintable(server.errorString()));
+    QVERIFY2(server.stopPrimary(), qPrintable(server.error()));
     const Answer readOnly = ask(server.multiHostConninfo(admin), QStringLiteral("SELECT 1"));
     QVERIFY2(!readOnly.connected && readOnly.error.contains(QStringLiteral("read-only")), qPrintable(readOnly.error));
 
-    QVERIFY2(server.promote(), qPrintable(server.errorString()));
+    QVERIFY2(server.promote(), qPrintable(server.error()));
     // Committed synchronously, so the row survived the primary's crash.
     const Answer promoted = ask(server.multiHostConninfo(admin),
         QStringLiteral("INSERT INTO t VALUES ('after'); SELECT inet_server_port()::text || ' ' || count(*) FROM t"));
@@ -166,7 +166,7 @@ void TestLineTestServer::standbyTakesOverWhenPromoted()
     QCOMPARE(promoted.value, QStringLiteral("%1 2").arg(server.standbyPort()));
 
     // Starting again must not bring back the old primary beside the promoted one.
-    QVERIFY2(server.start(), qPrintable(server.errorString()));
+    QVERIFY2(server.start(), qPrintable(server.error()));
     QVERIFY(!ask(server.conninfo(admin), QStringLiteral("SELECT 1")).connected);
     ASK(server.multiHostConninfo(admin), QStringLiteral("SELECT count(*) FROM t"), QStringLiteral("2"));
 }

@@ -93,7 +93,7 @@ bool LineTestServer::isAvailable(QString *why)
 bool LineTestServer::start()
 {
     if (temporary && !temporary->isValid()) {
-        error = QStringLiteral("no temporary directory: %1").arg(temporary->errorString());
+        problem = QStringLiteral("no temporary directory: %1").arg(temporary->errorString());
         return false;
     }
     QStringList arguments{QStringLiteral("start"), scriptDirectory};
@@ -115,6 +115,11 @@ bool LineTestServer::stop()
     return run({QStringLiteral("stop"), scriptDirectory});
 }
 
+bool LineTestServer::restart()
+{
+    return stop() && start();
+}
+
 bool LineTestServer::stopPrimary()
 {
     return run({QStringLiteral("stop-primary"), scriptDirectory});
@@ -125,7 +130,7 @@ bool LineTestServer::promote()
     return run({QStringLiteral("promote"), scriptDirectory});
 }
 
-bool LineTestServer::addLogin(const QString &name, const QString &password, const QString &role)
+bool LineTestServer::createLogin(const QString &name, const QString &password, const QString &role)
 {
     QStringList arguments{QStringLiteral("add-login"), scriptDirectory, name, password};
     if (!role.isEmpty())
@@ -133,21 +138,23 @@ bool LineTestServer::addLogin(const QString &name, const QString &password, cons
     return run(arguments);
 }
 
-QString LineTestServer::common(const QString &user) const
+QString LineTestServer::common(const QString &user, const QString &database) const
 {
-    return QStringLiteral("dbname=korvane user=%1 sslmode=verify-full sslrootcert=%2 passfile=%3")
-        .arg(conninfoValue(user), conninfoValue(rootCertificate()), conninfoValue(passFile()));
+    return QStringLiteral("dbname=%1 user=%2 sslmode=verify-full sslrootcert=%3 passfile=%4")
+        .arg(conninfoValue(database.isEmpty() ? QStringLiteral("korvane") : database),
+            conninfoValue(user.isEmpty() ? adminUser() : user), conninfoValue(rootCertificate()),
+            conninfoValue(passFile()));
 }
 
-QString LineTestServer::conninfo(const QString &user) const
+QString LineTestServer::conninfo(const QString &user, const QString &database) const
 {
-    return QStringLiteral("host=127.0.0.1 port=%1 ").arg(port()) + common(user);
+    return QStringLiteral("host=127.0.0.1 port=%1 ").arg(port()) + common(user, database);
 }
 
-QString LineTestServer::multiHostConninfo(const QString &user) const
+QString LineTestServer::multiHostConninfo(const QString &user, const QString &database) const
 {
-    return QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1,%2 ").arg(port()).arg(standbyPort()) + common(user)
-        + QStringLiteral(" target_session_attrs=read-write");
+    return QStringLiteral("host=127.0.0.1,127.0.0.1 port=%1,%2 ").arg(port()).arg(standbyPort())
+        + common(user, database) + QStringLiteral(" target_session_attrs=read-write");
 }
 
 int LineTestServer::port() const
@@ -164,7 +171,7 @@ bool LineTestServer::run(const QStringList &arguments)
 {
     QString output;
     const bool ok = broker.isEmpty() ? runHere(arguments, &output) : runByBroker(arguments, &output);
-    error = ok ? QString() : QStringLiteral("line-server.sh %1: %2").arg(arguments.first(), output.trimmed());
+    problem = ok ? QString() : QStringLiteral("line-server.sh %1: %2").arg(arguments.first(), output.trimmed());
     return ok;
 }
 

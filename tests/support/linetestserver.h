@@ -38,21 +38,24 @@ public:
     // stopped again, on the same ports. After promote() the old primary stays down.
     bool start();
     bool stop();
+    // stop() and start(): every connection is closed, the port stays.
+    bool restart();
     // The primary ends at once, as in a crash; the standby stays.
     bool stopPrimary();
     bool promote();
     // A login role NAME with PASSWORD (member of ROLE when given) and its password in passFile().
-    bool addLogin(const QString &name, const QString &password, const QString &role = QString());
+    bool createLogin(const QString &name, const QString &password, const QString &role = QString());
 
     // Why the last call failed, with the script's output.
-    QString errorString() const { return error; }
+    QString error() const { return problem; }
 
     static QString adminUser() { return QStringLiteral("korvane_admin"); }
     // host=127.0.0.1 port=N dbname=korvane user=USER sslmode=verify-full sslrootcert=... passfile=...
-    QString conninfo(const QString &user) const;
-    QString adminConninfo() const { return conninfo(adminUser()); }
+    // USER by default korvane_admin, DATABASE by default korvane.
+    QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
+    QString adminConninfo() const { return conninfo(); }
     // Both servers, the one that takes writes first (target_session_attrs=read-write).
-    QString multiHostConninfo(const QString &user) const;
+    QString multiHostConninfo(const QString &user = QString(), const QString &database = QString()) const;
     int port() const;
     int standbyPort() const;
 
@@ -67,7 +70,7 @@ private:
     bool run(const QStringList &arguments);
     bool runHere(const QStringList &arguments, QString *output);
     bool runByBroker(const QStringList &arguments, QString *output);
-    QString common(const QString &user) const;
+    QString common(const QString &user, const QString &database) const;
 
     int options;
     std::unique_ptr<QTemporaryDir> temporary;
@@ -75,5 +78,5 @@ private:
     QString localDirectory;
     QString broker; // the broker's folder as the script sees it; empty on Linux
     bool started = false;
-    QString error;
+    QString problem;
 };
