@@ -45,15 +45,24 @@ public:
     // One statement with text parameters ($1, $2, ...), in its own transaction. A failure
     // that leaves the connection unusable drops it: the next call connects again.
     Result exec(const QString &sql, const QStringList &params = {});
+    // Several statements without parameters, in one transaction: the rows are the last
+    // statement's. For setting up the schema.
+    Result execScript(const QString &sql);
 
     QString conninfo() const { return info; }
 
 private:
-    Result execLocked(const QString &sql, const QStringList &params);
+    Result execLocked(const QString &sql, const QStringList &params = {});
+    Result sendLocked(const QString &sql, const QStringList *params);
     bool connectLocked(QString *reason, bool checkSchema);
+    bool openLocked(QString *reason);
+    void dropLocked();
 
     mutable QMutex mutex;
     const QString info;
     const std::chrono::milliseconds timeout;
     pg_conn *connection = nullptr;
+    bool schemaChecked = false;
+    // What a reconnection inside exec() checks: what the last connect() asked for.
+    bool wantSchemaCheck = true;
 };

@@ -34,6 +34,8 @@ struct LineState
 {
     bool online = false;
     qint64 waiting = 0;
+    // Why the last call did not get through, or why uploading stopped; empty when it did.
+    QString reason;
 };
 
 // A station's side of the line database: claims CPU ids line-wide before their boards
@@ -66,10 +68,16 @@ public:
 
     LineState state() const;
 
+    // The connection, shared by the claims and the uploads.
+    LineDatabase &database();
+
 signals:
     void stateChanged(LineState state);
 
 private:
+    LineState uploadLocked();
+    void setState(const LineState &state);
+
     struct Private;
     std::unique_ptr<Private> d;
 };
