@@ -19,8 +19,9 @@ constexpr int answersPerCursorWrite = 100;
 
 struct LineStation::Private
 {
-    Private(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy)
-        : database(conninfo)
+    Private(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy,
+        std::chrono::milliseconds timeout)
+        : database(conninfo, timeout)
         , directory(traceDirectory)
         , policy(policy)
     {
@@ -36,8 +37,9 @@ struct LineStation::Private
     std::unique_ptr<QThread> thread;
 };
 
-LineStation::LineStation(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy)
-    : d(std::make_unique<Private>(conninfo, traceDirectory, policy))
+LineStation::LineStation(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy,
+    std::chrono::milliseconds timeout)
+    : d(std::make_unique<Private>(conninfo, traceDirectory, policy, timeout))
 {
     qRegisterMetaType<LineState>();
     // Known before the server is asked: the window shows it at once.

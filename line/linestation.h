@@ -48,7 +48,8 @@ class LineStation : public QObject
     Q_OBJECT
 
 public:
-    LineStation(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy);
+    LineStation(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy,
+        std::chrono::milliseconds timeout = std::chrono::seconds(5));
     ~LineStation() override;
 
     LineOfflinePolicy offlinePolicy() const;

@@ -1,0 +1,122 @@
+#include "linetestserver.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+
+#ifndef Q_OS_WIN
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+LineTestServer::~LineTestServer()
+{
+    if (started)
+        script({ QStringLiteral("stop"), directory.path() });
+}
+
+bool LineTestServer::script(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("bash"), QStringList { QStringLiteral(KORVANE_LINE_SERVER_SCRIPT) } + arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        problem = QString::fromUtf8(process.readAll()).trimmed();
+        if (problem.isEmpty())
+            problem = QStringLiteral("line-server.sh %1 failed").arg(arguments.join(QLatin1Char(' ')));
+        return false;
+    }
+    return true;
+}
+
+bool LineTestServer::start()
+{
+    if (!directory.isValid()) {
+        problem = QStringLiteral("no temporary directory");
+        return false;
+    }
+    started = script({ QStringLiteral("start"), directory.path(), QStringLiteral("--owner"),
+        QString::number(QCoreApplication::applicationPid()) });
+    if (!started)
+        return false;
+    QFile file(directory.filePath(QStringLiteral("conninfo")));
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = QStringLiteral("no conninfo");
+        return false;
+    }
+    admin = QString::fromUtf8(file.readAll()).trimmed();
+    return true;
+}
+
+QString LineTestServer::conninfo(const QString &user, const QString &database) const
+{
+    QString info = admin;
+    if (!user.isEmpty())
+        info.replace(QStringLiteral("user=korvane_admin"), QStringLiteral("user=") + user);
+    if (!database.isEmpty())
+        info.replace(QStringLiteral("dbname=korvane "), QStringLiteral("dbname=%1 ").arg(database));
+    return info;
+}
+
+bool LineTestServer::createLogin(const QString &name, const QString &password, const QString &role)
+{
+    QStringList arguments { QStringLiteral("add-login"), directory.path(), name, password };
+    if (!role.isEmpty())
+        arguments.append(role);
+    return script(arguments);
+}
+
+#ifdef Q_OS_WIN
+SilentServer::SilentServer() = default;
+SilentServer::~SilentServer() = default;
+int closedPort()
+{
+    return 0;
+}
+#else
+namespace {
+
+int boundSocket(int *port)
+{
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (descriptor < 0 || ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return -1;
+    }
+    *port = ntohs(address.sin_port);
+    return descriptor;
+}
+
+} // namespace
+
+// The kernel completes the handshakes of the backlog: connecting works, nothing answers.
+SilentServer::SilentServer()
+{
+    socket = boundSocket(&listening);
+    if (socket >= 0 && ::listen(socket, 16) != 0)
+        listening = 0;
+}
+
+SilentServer::~SilentServer()
+{
+    if (socket >= 0)
+        ::close(socket);
+}
+
+int closedPort()
+{
+    int port = 0;
+    const int descriptor = boundSocket(&port);
+    if (descriptor >= 0)
+        ::close(descriptor);
+    return port;
+}
+#endif

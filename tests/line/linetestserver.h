@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// A throwaway PostgreSQL 15 for one test program (scripts/line-server.sh): TLS, SCRAM
+// logins whose passwords are in the server's password file, database "korvane". Stopped
+// by the destructor, or by the script when the test program dies.
+class LineTestServer
+{
+public:
+    LineTestServer() = default;
+    ~LineTestServer();
+    Q_DISABLE_COPY_MOVE(LineTestServer)
+
+    // False with the script's complaint in error().
+    bool start();
+    QString error() const { return problem; }
+
+    // korvane_admin's connection string, or another login's, or another database's.
+    QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
+    // A login with its password in the server's password file, member of role when given.
+    bool createLogin(const QString &name, const QString &password, const QString &role = QString());
+
+private:
+    bool script(const QStringList &arguments);
+
+    QTemporaryDir directory;
+    QString admin;
+    QString problem;
+    bool started = false;
+};
+
+// A port on 127.0.0.1 whose listener completes TCP connections and never says a word.
+class SilentServer
+{
+public:
+    SilentServer();
+    ~SilentServer();
+    Q_DISABLE_COPY_MOVE(SilentServer)
+    int port() const { return listening; }
+
+private:
+    int socket = -1;
+    int listening = 0;
+};
+
+// A port on 127.0.0.1 where nothing listens.
+int closedPort();
