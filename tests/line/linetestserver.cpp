@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QProcess>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -50,6 +53,16 @@ bool LineTestServer::start()
     return true;
 }
 
+bool LineTestServer::stop()
+{
+    return script({ QStringLiteral("stop"), directory.path() });
+}
+
+bool LineTestServer::startAgain()
+{
+    return script({ QStringLiteral("start"), directory.path() });
+}
+
 QString LineTestServer::conninfo(const QString &user, const QString &database) const
 {
     QString info = admin;
@@ -68,55 +81,71 @@ bool LineTestServer::createLogin(const QString &name, const QString &password, c
     return script(arguments);
 }
 
-#ifdef Q_OS_WIN
-SilentServer::SilentServer() = default;
-SilentServer::~SilentServer() = default;
-int closedPort()
-{
-    return 0;
-}
-#else
 namespace {
 
-int boundSocket(int *port)
+#ifdef Q_OS_WIN
+using Socket = SOCKET;
+constexpr Socket noSocket = INVALID_SOCKET;
+void closeSocket(Socket socket)
 {
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::closesocket(socket);
+}
+#else
+using Socket = int;
+constexpr Socket noSocket = -1;
+void closeSocket(Socket socket)
+{
+    ::close(socket);
+}
+#endif
+
+// A TCP socket bound to a free port on 127.0.0.1.
+qintptr boundSocket(int *port)
+{
+#ifdef Q_OS_WIN
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        return -1;
+#endif
+    const Socket descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (descriptor < 0 || ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+    if (descriptor == noSocket || ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
         || ::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        if (descriptor >= 0)
-            ::close(descriptor);
+        if (descriptor != noSocket)
+            closeSocket(descriptor);
         return -1;
     }
     *port = ntohs(address.sin_port);
-    return descriptor;
+    return qintptr(descriptor);
 }
 
 } // namespace
 
-// The kernel completes the handshakes of the backlog: connecting works, nothing answers.
+// The system completes the handshakes of the backlog: connecting works, nothing answers.
 SilentServer::SilentServer()
 {
     socket = boundSocket(&listening);
-    if (socket >= 0 && ::listen(socket, 16) != 0)
+    if (socket >= 0 && ::listen(Socket(socket), 16) != 0)
         listening = 0;
 }
 
 SilentServer::~SilentServer()
 {
     if (socket >= 0)
-        ::close(socket);
+        closeSocket(Socket(socket));
 }
 
 int closedPort()
 {
     int port = 0;
-    const int descriptor = boundSocket(&port);
+    const qintptr descriptor = boundSocket(&port);
     if (descriptor >= 0)
-        ::close(descriptor);
+        closeSocket(Socket(descriptor));
     return port;
 }
-#endif

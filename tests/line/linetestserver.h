@@ -19,6 +19,11 @@ public:
 
     // korvane_admin's connection string, or another login's, or another database's.
     QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
+    // Stops the server as an outage would, and starts it again on the same port and data.
+    bool stop();
+    bool startAgain();
+    QString tlsFile(const QString &name) const { return directory.filePath(QStringLiteral("tls/") + name); }
+
     // A login with its password in the server's password file, member of role when given.
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
 
@@ -41,7 +46,7 @@ public:
     int port() const { return listening; }
 
 private:
-    int socket = -1;
+    qintptr socket = -1;
     int listening = 0;
 };
 
