@@ -20,6 +20,8 @@ public:
     // korvane_admin's connection string, or another login's, or another database's.
     QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
     // A login with its password in the server's password file, member of role when given.
+    // Stops the server and starts it again on the same port: its connections are closed.
+    bool restart();
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
 
 private:

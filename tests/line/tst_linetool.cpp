@@ -62,7 +62,8 @@ class LineToolTest : public QObject
 
     QJsonObject status(int expectedExit)
     {
-        const Run run = runTool({ QStringLiteral("--db"), server.conninfo(), QStringLiteral("status"), QStringLiteral("--json") });
+        const Run run = runTool({ QStringLiteral("--db"), server.conninfo(), QStringLiteral("status"),
+            QStringLiteral("--json") });
         if (run.exitCode != expectedExit)
             qWarning("status exited %d: %s", run.exitCode, qPrintable(run.errors));
         return run.exitCode == expectedExit ? QJsonDocument::fromJson(run.out).object() : QJsonObject();
@@ -102,9 +103,10 @@ private slots:
         QTest::addColumn<QString>("conninfo");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("error");
-        QTest::newRow("nothing listens") << QStringLiteral("host=127.0.0.1 port=%1 user=x").arg(closedPort()) << 2
-                                         << "";
-        QTest::newRow("password given") << "host=127.0.0.1 user=x password=y" << 2 << "must not hold a password";
+        QTest::newRow("nothing listens")
+            << QStringLiteral("host=127.0.0.1 port=%1 user=x").arg(closedPort()) << 2 << "";
+        QTest::newRow("password given")
+            << "host=127.0.0.1 user=x password=y" << 2 << "must not hold a password";
         QTest::newRow("no schema") << server.conninfo() << 1 << "schema missing (run korvane-line init)";
     }
     void withoutAUsableDatabase()
@@ -124,8 +126,10 @@ private slots:
         Run run = runTool({ QStringLiteral("init"), QStringLiteral("--roles"), QStringLiteral("--db"), db });
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(runTool({ QStringLiteral("init"), QStringLiteral("--db"), db }).exitCode, 0);
-        QVERIFY(server.createLogin(QStringLiteral("st1"), QStringLiteral("one"), QStringLiteral("korvane_station")));
-        QVERIFY(server.createLogin(QStringLiteral("sup"), QStringLiteral("two"), QStringLiteral("korvane_supervisor")));
+        QVERIFY(server.createLogin(
+            QStringLiteral("st1"), QStringLiteral("one"), QStringLiteral("korvane_station")));
+        QVERIFY(server.createLogin(
+            QStringLiteral("sup"), QStringLiteral("two"), QStringLiteral("korvane_supervisor")));
 
         const QString odd = QStringLiteral("Prüfplatz \"7\" — Linie Ü");
         QTemporaryDir first;
@@ -143,25 +147,37 @@ private slots:
         const QJsonObject station = json.value(QLatin1String("stations")).toArray().at(0).toObject();
         QCOMPARE(station.value(QLatin1String("station")).toString(), odd);
         QCOMPARE(station.value(QLatin1String("records")).toInteger(), 2);
-        QCOMPARE(station.value(QLatin1String("last_record")).toString(), QStringLiteral("2024-03-01T10:00:01.000Z"));
+        QCOMPARE(station.value(QLatin1String("last_record")).toString(),
+            QStringLiteral("2024-03-01T10:00:01.000Z"));
 
         // A claim in doubt and a CPU id written on two stations are findings.
         LineDatabase line(server.conninfo(QStringLiteral("st1")));
-        QVERIFY(line.exec(QStringLiteral("SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"), { odd }).ok);
+        QVERIFY(
+            line.exec(QStringLiteral("SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"),
+                    { odd })
+                .ok);
         QCOMPARE(runTool({ QStringLiteral("push"), second.path(), QStringLiteral("--db"), db }).exitCode, 0);
         json = status(4);
         QCOMPARE(json.value(QLatin1String("in_doubt")).toArray(),
             QJsonArray({ QJsonObject { { "cpu_id", "bb01" }, { "station", odd }, { "since", "since" } } }));
         QCOMPARE(json.value(QLatin1String("written_twice")).toArray(),
-            QJsonArray({ QJsonObject { { "cpu_id", "aa02" }, { "stations", QJsonArray { "Bench 2", odd } } } }));
+            QJsonArray(
+                { QJsonObject { { "cpu_id", "aa02" }, { "stations", QJsonArray { "Bench 2", odd } } } }));
 
         // Stations cannot release; a supervisor can, once.
-        const QStringList release { QStringLiteral("release"), QStringLiteral("BB01"), QStringLiteral("--reason"),
-            QStringLiteral("board checked") };
-        run = runTool(release + QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("st1")) });
+        const QStringList release { QStringLiteral("release"), QStringLiteral("BB01"),
+            QStringLiteral("--reason"), QStringLiteral("board checked") };
+        run = runTool(
+            release + QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("st1")) });
         QCOMPARE(run.exitCode, 1);
-        QCOMPARE(runTool(release + QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("sup")) }).exitCode, 0);
-        QCOMPARE(runTool(release + QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("sup")) }).exitCode, 1);
+        QCOMPARE(
+            runTool(release + QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("sup")) })
+                .exitCode,
+            0);
+        QCOMPARE(
+            runTool(release + QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("sup")) })
+                .exitCode,
+            1);
         json = status(4);
         QVERIFY(json.value(QLatin1String("in_doubt")).toArray().isEmpty());
         const QJsonObject released = json.value(QLatin1String("released")).toArray().at(0).toObject();
@@ -173,7 +189,9 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out.count('\n'), 2);
         QVERIFY(run.out.contains(Trace::jsonString(odd)));
-        QCOMPARE(runTool({ QStringLiteral("find"), QStringLiteral("ffff"), QStringLiteral("--db"), db }).exitCode, 1);
+        QCOMPARE(
+            runTool({ QStringLiteral("find"), QStringLiteral("ffff"), QStringLiteral("--db"), db }).exitCode,
+            1);
         run = runTool({ QStringLiteral("find"), QStringLiteral("bb01"), QStringLiteral("--db"), db });
         const QJsonObject claim = QJsonDocument::fromJson(run.out).object();
         QCOMPARE(claim.value(QLatin1String("state")).toString(), QStringLiteral("released"));
