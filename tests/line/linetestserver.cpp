@@ -79,52 +79,24 @@ bool LineTestServer::createLogin(const QString &name, const QString &password, c
 #ifdef Q_OS_WIN
 SilentServer::SilentServer() = default;
 SilentServer::~SilentServer() = default;
-int closedPort()
-{
-    return 0;
-}
 #else
-namespace {
-
-int boundSocket(int *port)
+// The kernel completes the handshakes of the backlog: connecting works, nothing answers.
+SilentServer::SilentServer()
 {
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    socket = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (descriptor < 0 || ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        if (descriptor >= 0)
-            ::close(descriptor);
-        return -1;
-    }
-    *port = ntohs(address.sin_port);
-    return descriptor;
-}
-
-} // namespace
-
-// The kernel completes the handshakes of the backlog: connecting works, nothing answers.
-SilentServer::SilentServer()
-{
-    socket = boundSocket(&listening);
-    if (socket >= 0 && ::listen(socket, 16) != 0)
-        listening = 0;
+    if (socket >= 0 && ::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+        && ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length) == 0
+        && ::listen(socket, 16) == 0)
+        listening = ntohs(address.sin_port);
 }
 
 SilentServer::~SilentServer()
 {
     if (socket >= 0)
         ::close(socket);
-}
-
-int closedPort()
-{
-    int port = 0;
-    const int descriptor = boundSocket(&port);
-    if (descriptor >= 0)
-        ::close(descriptor);
-    return port;
 }
 #endif

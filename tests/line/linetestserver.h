@@ -46,6 +46,3 @@ private:
     int socket = -1;
     int listening = 0;
 };
-
-// A port on 127.0.0.1 where nothing listens.
-int closedPort();
