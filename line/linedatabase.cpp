@@ -175,7 +175,8 @@ bool LineDatabase::connectLocked(QString *reason, bool checkSchema)
         return false;
     }
     if (found < schemaVersion) {
-        *reason = QStringLiteral("line database schema version %1 is older than this program (%2); run korvane-line init")
+        *reason = QStringLiteral(
+            "line database schema version %1 is older than this program (%2); run korvane-line init")
                       .arg(found)
                       .arg(schemaVersion);
         return false;
@@ -243,7 +244,17 @@ LineDatabase::Result LineDatabase::exec(const QString &sql, const QStringList &p
 {
     QMutexLocker locker(&mutex);
     Result result;
+    // A connection kept from an earlier call may have been closed by the server meanwhile
+    // (a restart, a fail-over): such a call is made once more on a new connection. Only
+    // then, and never after a timeout, so a call still costs one timeout at most.
+    const bool kept = connection && PQstatus(connection) == CONNECTION_OK;
     if (!connectLocked(&result.error, wantSchemaCheck))
+        return result;
+    result = execLocked(sql, params);
+    if (result.ok || !kept || connection || timedOut)
+        return result;
+    Result again;
+    if (!connectLocked(&again.error, wantSchemaCheck))
         return result;
     return execLocked(sql, params);
 }
@@ -265,6 +276,7 @@ LineDatabase::Result LineDatabase::execLocked(const QString &sql, const QStringL
 LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringList *params)
 {
     Result result;
+    timedOut = false;
     const Clock::time_point deadline = Clock::now() + timeout;
     const QByteArray query = sql.toUtf8();
     int sent = 0;
@@ -301,8 +313,10 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
         if (flushed < 0)
             return fail(oneLine(PQerrorMessage(connection)));
         const Wait wait = waitForSocket(PQsocket(connection), true, true, deadline);
-        if (wait == Wait::TimedOut)
+        if (wait == Wait::TimedOut) {
+            timedOut = true;
             return fail(timeoutReason(timeout));
+        }
         if (wait == Wait::Failed || !PQconsumeInput(connection))
             return fail(oneLine(PQerrorMessage(connection)));
     }
@@ -311,8 +325,10 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
     for (;;) {
         while (PQisBusy(connection)) {
             const Wait wait = waitForSocket(PQsocket(connection), true, false, deadline);
-            if (wait == Wait::TimedOut)
+            if (wait == Wait::TimedOut) {
+                timedOut = true;
                 return fail(timeoutReason(timeout));
+            }
             if (wait == Wait::Failed || !PQconsumeInput(connection))
                 return fail(oneLine(PQerrorMessage(connection)));
         }

@@ -63,6 +63,7 @@ private:
     const std::chrono::milliseconds timeout;
     pg_conn *connection = nullptr;
     bool schemaChecked = false;
+    bool timedOut = false; // the last statement got no answer in time
     // What a reconnection inside exec() checks: what the last connect() asked for.
     bool wantSchemaCheck = true;
 };

@@ -266,9 +266,9 @@ bool init(LineDatabase &database, bool roles, QStringList *done, QString *reason
         return false;
 
     // Station names and records must come back exactly as they were written.
-    const LineDatabase::Result encoding = database.exec(QStringLiteral(
-        "SELECT pg_catalog.pg_encoding_to_char(encoding) FROM pg_catalog.pg_database"
-        " WHERE datname = current_database()"));
+    const LineDatabase::Result encoding = database.exec(
+        QStringLiteral("SELECT pg_catalog.pg_encoding_to_char(encoding) FROM pg_catalog.pg_database"
+                       " WHERE datname = current_database()"));
     if (!encoding.ok) {
         *reason = encoding.error;
         return false;
@@ -318,8 +318,9 @@ bool init(LineDatabase &database, bool roles, QStringList *done, QString *reason
     }
 
     if (roles) {
-        const LineDatabase::Result existing = database.exec(QStringLiteral(
-            "SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN ('korvane_station', 'korvane_supervisor')"));
+        const LineDatabase::Result existing
+            = database.exec(QStringLiteral("SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN "
+                                           "('korvane_station', 'korvane_supervisor')"));
         if (!existing.ok) {
             *reason = existing.error;
             return false;

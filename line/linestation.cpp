@@ -93,7 +93,8 @@ LineClaim LineStation::claim(const TraceRecord &record, bool takeWhenWritten)
     }
     const TraceClaim own = TraceClaims::ownClaim(*record.cpuId, record.time, record.station);
     const LineDatabase::Result result = d->database.exec(
-        QStringLiteral("SELECT outcome, at_time, at_station FROM korvane.claim_cpu_id($1, $2, $3, $4, $5, $6)"),
+        QStringLiteral(
+            "SELECT outcome, at_time, at_station FROM korvane.claim_cpu_id($1, $2, $3, $4, $5, $6)"),
         { own.cpuId, own.station, own.since, own.host, QString::number(own.pid),
             takeWhenWritten ? QStringLiteral("true") : QStringLiteral("false") });
 
@@ -155,8 +156,8 @@ LineState LineStation::uploadLocked()
             const qint64 offset = offsets.value(name, 0);
             if (offset > 0 && offset == QFileInfo(path).size())
                 continue;
-            const LineUpload::FileProgress progress = LineUpload::uploadFile(d->database, path, offset, keepGoing,
-                [&](const LineUpload::WaitingLine &line, const LineUpload::Answer &answer) {
+            const LineUpload::FileProgress progress = LineUpload::uploadFile(d->database, path, offset,
+                keepGoing, [&](const LineUpload::WaitingLine &line, const LineUpload::Answer &answer) {
                     if (answer.outcome == LineUpload::Answer::Outcome::Failed)
                         return;
                     offsets.insert(name, line.end);

@@ -73,7 +73,8 @@ bool writeCursor(const QString &traceDirectory, const QHash<QString, qint64> &of
     for (auto it = offsets.begin(); it != offsets.end(); ++it)
         object.insert(it.key(), it.value());
     QSaveFile file(cursorPath(traceDirectory));
-    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) >= 0 && file.commit();
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) >= 0
+        && file.commit();
 }
 
 qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets)
@@ -116,7 +117,8 @@ Answer uploadLine(LineDatabase &database, const QString &day, const QByteArray &
 }
 
 FileProgress uploadFile(LineDatabase &database, const QString &path, qint64 offset,
-    const std::function<bool()> &keepGoing, const std::function<void(const WaitingLine &, const Answer &)> &answered)
+    const std::function<bool()> &keepGoing,
+    const std::function<void(const WaitingLine &, const Answer &)> &answered)
 {
     FileProgress progress;
     progress.offset = offset;

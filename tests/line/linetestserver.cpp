@@ -24,8 +24,10 @@ bool LineTestServer::script(const QStringList &arguments)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("bash"), QStringList { QStringLiteral(KORVANE_LINE_SERVER_SCRIPT) } + arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+    process.start(
+        QStringLiteral("bash"), QStringList { QStringLiteral(KORVANE_LINE_SERVER_SCRIPT) } + arguments);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
         problem = QString::fromUtf8(process.readAll()).trimmed();
         if (problem.isEmpty())
             problem = QStringLiteral("line-server.sh %1 failed").arg(arguments.join(QLatin1Char(' ')));
@@ -71,6 +73,11 @@ QString LineTestServer::conninfo(const QString &user, const QString &database) c
     if (!database.isEmpty())
         info.replace(QStringLiteral("dbname=korvane "), QStringLiteral("dbname=%1 ").arg(database));
     return info;
+}
+
+bool LineTestServer::restart()
+{
+    return stop() && startAgain();
 }
 
 bool LineTestServer::createLogin(const QString &name, const QString &password, const QString &role)
@@ -139,13 +146,4 @@ SilentServer::~SilentServer()
 {
     if (socket >= 0)
         closeSocket(Socket(socket));
-}
-
-int closedPort()
-{
-    int port = 0;
-    const qintptr descriptor = boundSocket(&port);
-    if (descriptor >= 0)
-        closeSocket(Socket(descriptor));
-    return port;
 }

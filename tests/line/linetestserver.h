@@ -19,11 +19,11 @@ public:
 
     // korvane_admin's connection string, or another login's, or another database's.
     QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
-    // Stops the server as an outage would, and starts it again on the same port and data.
+    // Stops the server as an outage would, and starts it again on the same port and data:
+    // its connections are closed.
     bool stop();
     bool startAgain();
-    QString tlsFile(const QString &name) const { return directory.filePath(QStringLiteral("tls/") + name); }
-
+    bool restart();
     // A login with its password in the server's password file, member of role when given.
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
 
@@ -49,6 +49,3 @@ private:
     qintptr socket = -1;
     int listening = 0;
 };
-
-// A port on 127.0.0.1 where nothing listens.
-int closedPort();

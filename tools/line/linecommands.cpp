@@ -73,7 +73,8 @@ QJsonArray objects(const QList<QStringList> &rows, const QStringList &names, con
     for (const QStringList &row : rows) {
         QJsonObject object;
         for (qsizetype i = 0; i < names.size(); ++i)
-            object.insert(names[i], numbers.contains(names[i]) ? jsonNumber(row.value(i)) : jsonText(row.value(i)));
+            object.insert(
+                names[i], numbers.contains(names[i]) ? jsonNumber(row.value(i)) : jsonText(row.value(i)));
         array.append(object);
     }
     return array;
@@ -128,16 +129,19 @@ int status(LineDatabase &database, bool json)
                 .arg(utc(QStringLiteral("max(uploaded)"))),
             {}, &stations)
         || !query(database,
-            QStringLiteral("SELECT cpu_id, station, since FROM korvane.claims WHERE state = 'open' ORDER BY since, id"),
+            QStringLiteral(
+                "SELECT cpu_id, station, since FROM korvane.claims WHERE state = 'open' ORDER BY since, id"),
             {}, &inDoubt)
         || !query(database,
-            QStringLiteral("SELECT station, day::text, seq, why FROM korvane.broken_chains ORDER BY id"), {}, &broken)
+            QStringLiteral("SELECT station, day::text, seq, why FROM korvane.broken_chains ORDER BY id"), {},
+            &broken)
         // Every successful Basic record counts, on one station or several: the stations
         // are listed once per record, oldest first.
         || !query(database,
-            QStringLiteral("SELECT cpu_id, json_agg(station ORDER BY time, station, day, seq)::text"
-                           " FROM korvane.records WHERE level = 'basic' AND exit_code = 0 AND cpu_id IS NOT NULL"
-                           " GROUP BY cpu_id HAVING count(*) > 1 ORDER BY min(time)"),
+            QStringLiteral(
+                "SELECT cpu_id, json_agg(station ORDER BY time, station, day, seq)::text"
+                " FROM korvane.records WHERE level = 'basic' AND exit_code = 0 AND cpu_id IS NOT NULL"
+                " GROUP BY cpu_id HAVING count(*) > 1 ORDER BY min(time)"),
             {}, &twice)
         || !query(database,
             QStringLiteral("SELECT cpu_id, station, since, %1, released_by, reason FROM korvane.claims"
@@ -160,10 +164,12 @@ int status(LineDatabase &database, bool json)
                         QStringLiteral("last_upload") },
                     { QStringLiteral("records") }) },
             { QStringLiteral("in_doubt"),
-                objects(inDoubt, { QStringLiteral("cpu_id"), QStringLiteral("station"), QStringLiteral("since") }) },
+                objects(inDoubt,
+                    { QStringLiteral("cpu_id"), QStringLiteral("station"), QStringLiteral("since") }) },
             { QStringLiteral("broken_chains"),
                 objects(broken,
-                    { QStringLiteral("station"), QStringLiteral("day"), QStringLiteral("seq"), QStringLiteral("why") },
+                    { QStringLiteral("station"), QStringLiteral("day"), QStringLiteral("seq"),
+                        QStringLiteral("why") },
                     { QStringLiteral("seq") }) },
             { QStringLiteral("written_twice"), written },
             { QStringLiteral("released"),
@@ -182,12 +188,13 @@ int status(LineDatabase &database, bool json)
     printSection(QStringLiteral("Stations"), lines);
     lines.clear();
     for (const QStringList &row : std::as_const(inDoubt))
-        lines.append(QStringLiteral("%1 claimed by %2 since %3").arg(row.value(0), row.value(1), row.value(2)));
+        lines.append(
+            QStringLiteral("%1 claimed by %2 since %3").arg(row.value(0), row.value(1), row.value(2)));
     printSection(QStringLiteral("In doubt"), lines);
     lines.clear();
     for (const QStringList &row : std::as_const(broken))
-        lines.append(
-            QStringLiteral("%1, %2, record %3: %4").arg(row.value(0), row.value(1), row.value(2), row.value(3)));
+        lines.append(QStringLiteral("%1, %2, record %3: %4")
+                         .arg(row.value(0), row.value(1), row.value(2), row.value(3)));
     printSection(QStringLiteral("Broken chains"), lines);
     lines.clear();
     for (const QStringList &row : std::as_const(twice)) {
@@ -199,8 +206,9 @@ int status(LineDatabase &database, bool json)
     printSection(QStringLiteral("Written twice"), lines);
     lines.clear();
     for (const QStringList &row : std::as_const(released))
-        lines.append(QStringLiteral("%1 claimed by %2 since %3, released %4 by %5: %6")
-                         .arg(row.value(0), row.value(1), row.value(2), row.value(3), row.value(4), row.value(5)));
+        lines.append(
+            QStringLiteral("%1 claimed by %2 since %3, released %4 by %5: %6")
+                .arg(row.value(0), row.value(1), row.value(2), row.value(3), row.value(4), row.value(5)));
     printSection(QStringLiteral("Released"), lines);
     return findings ? ExitFindings : ExitOk;
 }
@@ -210,7 +218,8 @@ int release(LineDatabase &database, const QString &cpuId, const QString &reason)
     if (const int failed = connectOrStatus(database))
         return failed;
     QList<QStringList> rows;
-    if (!query(database, QStringLiteral("SELECT korvane.release_claim($1, $2)"), { cpuId.toLower(), reason }, &rows))
+    if (!query(database, QStringLiteral("SELECT korvane.release_claim($1, $2)"), { cpuId.toLower(), reason },
+            &rows))
         return ExitFailed;
     const int count = rows.value(0).value(0).toInt();
     if (count == 0) {
@@ -229,8 +238,9 @@ int find(LineDatabase &database, const QString &cpuId)
     QList<QStringList> records;
     QList<QStringList> claims;
     if (!query(database,
-            QStringLiteral("SELECT line FROM korvane.records WHERE cpu_id = $1 ORDER BY time, station, day, seq"), { id },
-            &records)
+            QStringLiteral(
+                "SELECT line FROM korvane.records WHERE cpu_id = $1 ORDER BY time, station, day, seq"),
+            { id }, &records)
         || !query(database,
             QStringLiteral("SELECT state, station, since, host, pid, db_user, %1, %2, released_by, reason"
                            " FROM korvane.claims WHERE cpu_id = $1 ORDER BY id")
@@ -243,7 +253,8 @@ int find(LineDatabase &database, const QString &cpuId)
     for (const QStringList &row : std::as_const(claims)) {
         QJsonObject object { { QStringLiteral("claim"), id }, { QStringLiteral("state"), row.value(0) },
             { QStringLiteral("station"), row.value(1) }, { QStringLiteral("since"), row.value(2) },
-            { QStringLiteral("host"), jsonText(row.value(3)) }, { QStringLiteral("pid"), jsonNumber(row.value(4)) },
+            { QStringLiteral("host"), jsonText(row.value(3)) },
+            { QStringLiteral("pid"), jsonNumber(row.value(4)) },
             { QStringLiteral("db_user"), row.value(5) } };
         if (!row.value(6).isNull())
             object.insert(QStringLiteral("settled"), row.value(6));
@@ -289,7 +300,8 @@ int push(LineDatabase &database, const QStringList &directories)
                 }
                 ++counts[int(answer.outcome)];
                 if (answer.outcome == LineUpload::Answer::Outcome::Broken) {
-                    printError(QStringLiteral("%1:%2: broken chain: %3").arg(path).arg(line.number).arg(answer.why));
+                    printError(
+                        QStringLiteral("%1:%2: broken chain: %3").arg(path).arg(line.number).arg(answer.why));
                     allStored = false;
                 }
             }

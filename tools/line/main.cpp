@@ -66,9 +66,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption dbOption(QStringLiteral("db"),
         QStringLiteral("The line database's libpq connection string."), QStringLiteral("CONNINFO"));
     const QCommandLineOption rolesOption(QStringLiteral("roles"), QStringLiteral("init: also the roles."));
-    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("status: as one JSON object."));
-    const QCommandLineOption reasonOption(QStringLiteral("reason"),
-        QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"), QStringLiteral("status: as one JSON object."));
+    const QCommandLineOption reasonOption(
+        QStringLiteral("reason"), QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
     parser.addOptions({ dbOption, rolesOption, jsonOption, reasonOption });
     parser.addPositionalArgument(QStringLiteral("command"),
         QStringLiteral("init, status, release, find or push (see below)."), QStringLiteral("<command>"));
@@ -83,7 +84,8 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(versionOption)) {
         std::fputs(
-            qPrintable(QStringLiteral("korvane-line %1\n").arg(QCoreApplication::applicationVersion())), stdout);
+            qPrintable(QStringLiteral("korvane-line %1\n").arg(QCoreApplication::applicationVersion())),
+            stdout);
         return ExitOk;
     }
 
@@ -104,7 +106,8 @@ int main(int argc, char *argv[])
         return usageError(parser, QStringLiteral("only release takes --reason"));
     // A release without a reason would leave nobody able to tell why it was made.
     const QString reason = parser.value(reasonOption).trimmed();
-    const bool fits = ((command == QLatin1String("init") || command == QLatin1String("status")) && rest.isEmpty())
+    const bool fits
+        = ((command == QLatin1String("init") || command == QLatin1String("status")) && rest.isEmpty())
         || (command == QLatin1String("release") && rest.size() == 1 && !reason.isEmpty())
         || (command == QLatin1String("find") && rest.size() == 1)
         || (command == QLatin1String("push") && !rest.isEmpty());
