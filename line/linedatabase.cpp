@@ -82,25 +82,46 @@ LineDatabase::~LineDatabase()
     disconnect();
 }
 
-QString LineDatabase::conninfoProblem(const QString &conninfo)
+namespace {
+
+// libpq's reading of a connection string: null with the reason when it cannot read it.
+PQconninfoOption *parseConninfo(const QString &conninfo, QString *reason)
 {
     char *error = nullptr;
     PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
     if (!options) {
-        const QString reason = error ? oneLine(error) : QStringLiteral("out of memory");
+        *reason = error ? oneLine(error) : QStringLiteral("out of memory");
         PQfreemem(error);
-        return reason;
     }
+    return options;
+}
+
+} // namespace
+
+bool LineDatabase::holdsPassword(const QString &conninfo)
+{
+    QString unreadable;
+    PQconninfoOption *options = parseConninfo(conninfo, &unreadable);
     bool password = false;
-    for (const PQconninfoOption *option = options; option->keyword; ++option) {
+    for (const PQconninfoOption *option = options; option && option->keyword; ++option) {
         if (qstrcmp(option->keyword, "password") == 0 && option->val && option->val[0])
             password = true;
     }
     PQconninfoFree(options);
-    // Station configurations are read by anyone at the bench: the password belongs in
-    // the password file of the user who runs the program.
-    if (password)
-        return QStringLiteral("LINE_DB must not hold a password");
+    return password;
+}
+
+QString LineDatabase::conninfoProblem(const QString &conninfo)
+{
+    QString reason;
+    PQconninfoOption *options = parseConninfo(conninfo, &reason);
+    if (!options)
+        return reason;
+    PQconninfoFree(options);
+    // Configurations and command lines are read by anyone at the bench: the password
+    // belongs in the password file of the user who runs the program.
+    if (holdsPassword(conninfo))
+        return QStringLiteral("the connection string must not hold a password (keep it in the password file)");
     return {};
 }
 

@@ -24,9 +24,10 @@ public:
     ~LineDatabase();
     Q_DISABLE_COPY_MOVE(LineDatabase)
 
-    // Why a connection string cannot be used, empty when it can: a password in it ("LINE_DB
-    // must not hold a password"), or libpq cannot parse it (libpq's reason).
+    // Why a connection string cannot be used, empty when it can: libpq cannot parse it
+    // (libpq's reason), or it holds a password.
     static QString conninfoProblem(const QString &conninfo);
+    static bool holdsPassword(const QString &conninfo);
 
     struct Result
     {

@@ -178,16 +178,18 @@ void TestLineStations::unreachable_data()
 {
     QTest::addColumn<QString>("lineDb");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("loggedAtStart");
     const QString station1 = server.conninfo(QStringLiteral("station-1"));
-    QTest::newRow("password in LINE_DB") << station1 + " password=pw-1" << "LINE_DB must not hold a password";
-    QTest::newRow("malformed") << QStringLiteral("host=127.0.0.1 port") << "missing \"=\" after \"port\"";
+    QTest::newRow("password in LINE_DB") << station1 + " password=pw-1" << "must not hold a password"
+                                           << "LINE_DB must not hold a password";
+    QTest::newRow("malformed") << QStringLiteral("host=127.0.0.1 port") << "missing \"=\" after \"port\"" << QString();
     QTest::newRow("wrong password")
         << QString(station1).replace(QRegularExpression("passfile=\\S+"), "passfile=WRONG")
-        << "password authentication failed";
+        << "password authentication failed" << QString();
     QTest::newRow("certificate of another authority")
-        << QString(station1).replace("root.crt", "other-root.crt") << "certificate verify failed";
+        << QString(station1).replace("root.crt", "other-root.crt") << "certificate verify failed" << QString();
     QTest::newRow("no schema") << server.conninfo(QStringLiteral("station-1"), QStringLiteral("postgres"))
-                               << "schema missing";
+                               << "schema missing" << QString();
 }
 
 // A guarded Basic action the line database cannot answer: -12, nothing sent or written.
@@ -195,6 +197,7 @@ void TestLineStations::unreachable()
 {
     QFETCH(QString, lineDb);
     QFETCH(QString, reason);
+    QFETCH(QString, loggedAtStart);
     const QString wrongPasswords = folder->filePath("pgpass");
     QFile passwords(wrongPasswords);
     QVERIFY(passwords.open(QIODevice::WriteOnly) && passwords.write("*:*:*:station-1:wrong\n") > 0);
@@ -214,6 +217,8 @@ void TestLineStations::unreachable()
     const QStringList logged = linesOf(log).filter("line database unreachable: ");
     QCOMPARE(logged.size(), 1);
     QVERIFY2(logged.constFirst().contains(reason), qPrintable(logged.constFirst()));
+    if (!loggedAtStart.isEmpty())
+        QCOMPARE(linesOf(log).filter(QRegularExpression(" " + loggedAtStart + "$")).size(), 1);
     // The record waits: the status says so, and the station goes on without the line.
     QCOMPARE(bench.run({ "status" }).out.constLast(), QStringLiteral("LINE offline, 1 records waiting"));
 }

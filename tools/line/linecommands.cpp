@@ -67,6 +67,22 @@ QJsonValue jsonNumber(const QString &text)
     return ok ? QJsonValue(number) : QJsonValue();
 }
 
+QByteArray compactJson(const QJsonValue &value)
+{
+    // A value alone is no JSON document: it goes through an array of one.
+    const QByteArray array = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+// One JSON object on one line with its keys in the order given, which QJsonObject sorts.
+QString orderedLine(const QList<QPair<QString, QJsonValue>> &fields)
+{
+    QByteArray line = "{";
+    for (const auto &[key, value] : fields)
+        line += (line.size() > 1 ? "," : "") + compactJson(key) + ':' + compactJson(value);
+    return QString::fromUtf8(line + '}');
+}
+
 QJsonArray objects(const QList<QStringList> &rows, const QStringList &names, const QStringList &numbers = {})
 {
     QJsonArray array;
@@ -251,19 +267,18 @@ int find(LineDatabase &database, const QString &cpuId)
     for (const QStringList &row : std::as_const(records))
         print(row.value(0));
     for (const QStringList &row : std::as_const(claims)) {
-        QJsonObject object { { QStringLiteral("claim"), id }, { QStringLiteral("state"), row.value(0) },
-            { QStringLiteral("station"), row.value(1) }, { QStringLiteral("since"), row.value(2) },
-            { QStringLiteral("host"), jsonText(row.value(3)) },
-            { QStringLiteral("pid"), jsonNumber(row.value(4)) },
-            { QStringLiteral("db_user"), row.value(5) } };
+        QList<QPair<QString, QJsonValue>> fields { { QStringLiteral("claim"), id },
+            { QStringLiteral("state"), row.value(0) }, { QStringLiteral("station"), row.value(1) },
+            { QStringLiteral("since"), row.value(2) }, { QStringLiteral("host"), jsonText(row.value(3)) },
+            { QStringLiteral("pid"), jsonNumber(row.value(4)) }, { QStringLiteral("db_user"), row.value(5) } };
         if (!row.value(6).isNull())
-            object.insert(QStringLiteral("settled"), row.value(6));
+            fields.append({ QStringLiteral("settled"), row.value(6) });
         if (row.value(0) == QLatin1String("released")) {
-            object.insert(QStringLiteral("released"), row.value(7));
-            object.insert(QStringLiteral("by"), row.value(8));
-            object.insert(QStringLiteral("reason"), row.value(9));
+            fields.append({ QStringLiteral("released"), row.value(7) });
+            fields.append({ QStringLiteral("by"), row.value(8) });
+            fields.append({ QStringLiteral("reason"), row.value(9) });
         }
-        print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        print(orderedLine(fields));
     }
     if (records.isEmpty() && claims.isEmpty()) {
         printError(QStringLiteral("korvane-line: nothing of %1").arg(id));
