@@ -568,9 +568,9 @@ private slots:
         QCOMPARE(run.out.count('\n'), 2);
         QVERIFY(run.out.contains(Trace::jsonString(odd)));
         QCOMPARE(tool({ u"find"_s, u"ffff"_s }, db).exitCode, 1);
-        const QByteArray released = tool({ u"find"_s, u"bb01"_s }, db).out;
-        QVERIFY2(released.startsWith(R"({"claim":"bb01","state":"released",)"), released.constData());
-        const QJsonObject claim = QJsonDocument::fromJson(released).object();
+        const QByteArray foundClaim = tool({ u"find"_s, u"bb01"_s }, db).out;
+        QVERIFY2(foundClaim.startsWith(R"({"claim":"bb01","state":"released",)"), foundClaim.constData());
+        const QJsonObject claim = QJsonDocument::fromJson(foundClaim).object();
         QCOMPARE(claim["state"_L1].toString() + claim["by"_L1].toString(), u"releasedsup"_s);
     }
 
