@@ -19,7 +19,7 @@ constexpr qint32 ReadKeyFileFailed = -8;
 constexpr qint32 ReadDataFileFailed = -9;
 constexpr qint32 InvalidDataSize = -10;
 constexpr qint32 DuplicateCpuId = -11;
-// -12 is reserved.
+constexpr qint32 LineDatabaseUnreachable = -12;
 constexpr qint32 TraceNotWritable = -13;
 constexpr qint32 InvalidLevel = -255;
 

@@ -1,6 +1,7 @@
 #include "threadworker.h"
 
 #include "exitcodes.h"
+#include "linestation.h"
 #include "tracejournal.h"
 
 #include <QDateTime>
@@ -73,8 +74,12 @@ void ThreadWorker::process()
     }
     emit update_process(last.text, last.error);
     // An action of no level is none to record.
-    if (traceJournal && closingLog)
+    if (traceJournal && closingLog) {
         recordTrace(levelName(action), clock.elapsed());
+        // Before the next action: the upload of this record settles its line-wide claim.
+        if (lineStation)
+            lineStation->uploadWaiting();
+    }
     if (closingLog)
         qDebug() << closingLog;
     emit finished();
@@ -94,24 +99,58 @@ std::optional<ThreadWorker::FinalLine> ThreadWorker::claimCpuId()
     const CpuIdClaim claim = traceJournal->claim(traceRecord);
     switch (claim.outcome) {
     case CpuIdClaim::Outcome::Claimed:
-        return std::nullopt;
+        return claimOnLine(false);
     case CpuIdClaim::Outcome::AlreadyWritten:
         if (refuse) {
             qDebug() << "cpuid already written";
             return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
         }
         emit update_process(tr("cpuid already written at %1").arg(claim.time), true);
-        return std::nullopt;
+        return claimOnLine(true);
     case CpuIdClaim::Outcome::InDoubt:
         qDebug() << "cpuid in doubt";
         emit update_process(tr("cpuid in doubt since %1 on %2").arg(claim.time, claim.station), true);
         if (refuse)
             return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
-        return std::nullopt;
+        return claimOnLine(false);
     case CpuIdClaim::Outcome::Unavailable:
         qDebug() << "trace not writable";
         if (refuse)
             return fail(ExitCode::TraceNotWritable, tr("check trace...fail"));
+        return claimOnLine(false);
+    }
+    return std::nullopt;
+}
+
+std::optional<ThreadWorker::FinalLine> ThreadWorker::claimOnLine(bool warned)
+{
+    if (!lineStation)
+        return std::nullopt;
+    const bool refuse = duplicateGuard == DuplicateCpuIdGuard::Refuse;
+    // With warn the claim is taken even on a written CPU id: the second write is then
+    // settled, and seen, like any other.
+    const LineClaim claim = lineStation->claim(traceRecord, !refuse);
+    switch (claim.outcome) {
+    case LineClaim::Outcome::Claimed:
+        return std::nullopt;
+    case LineClaim::Outcome::AlreadyWritten:
+        if (refuse)
+            qDebug() << "cpuid already written";
+        if (refuse || !warned)
+            emit update_process(tr("cpuid already written at %1 on %2").arg(claim.time, claim.station), true);
+        if (refuse)
+            return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
+        return std::nullopt;
+    case LineClaim::Outcome::InDoubt:
+        qDebug() << "cpuid in doubt";
+        emit update_process(tr("cpuid in doubt since %1 on %2").arg(claim.time, claim.station), true);
+        if (refuse)
+            return fail(ExitCode::DuplicateCpuId, tr("check cpuid...fail"));
+        return std::nullopt;
+    case LineClaim::Outcome::Unreachable:
+        qDebug().noquote() << "line database unreachable:" << claim.reason;
+        if (lineStation->offlinePolicy() == LineOfflinePolicy::Refuse)
+            return fail(ExitCode::LineDatabaseUnreachable, tr("check line database...fail"));
         return std::nullopt;
     }
     return std::nullopt;

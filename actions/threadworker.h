@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+class LineStation;
 class TraceJournal;
 
 // Carries one proof action on its own thread and reports its steps. process() can
@@ -29,6 +30,9 @@ public:
     // Has every run recorded in the journal, from the fields known at launch (station,
     // tool, plug-in, board) and what the run found; the guard asks the same journal.
     void setTrace(TraceJournal *journal, TraceRecord launchFields, DuplicateCpuIdGuard guard);
+    // With a line database, the guard claims the CPU id line-wide too, and each record is
+    // uploaded once the trace has it.
+    void setLineStation(LineStation *station) { lineStation = station; }
 
 signals:
     void actionChanged(RunAction newAction);
@@ -54,6 +58,9 @@ private:
     // Claims the run's CPU id when the guard is on: the final line of a refusal, or
     // nothing when the action may go on.
     std::optional<FinalLine> claimCpuId();
+    // The line-wide claim, after the trace's own has let the action go on; warned: the
+    // operator has already been told the CPU id was written.
+    std::optional<FinalLine> claimOnLine(bool warned);
     void recordTrace(const QString &level, qint64 durationMs);
 
     RunAction_T action = RunAction_T(0);
@@ -62,6 +69,7 @@ private:
     QString keyFile;
     quint8 keyIndex = 0;
     TraceJournal *traceJournal = nullptr;
+    LineStation *lineStation = nullptr;
     DuplicateCpuIdGuard duplicateGuard = DuplicateCpuIdGuard::Off;
     TraceRecord traceLaunchFields;
     // The record of the current run, filled in as its steps find things out.

@@ -66,6 +66,21 @@ void BenchSession::noteGuardWithoutTrace() const
         qDebug() << "duplicate guard needs TRACE";
 }
 
+void BenchSession::startLineDatabase()
+{
+    const QString conninfo = WindowConfig::lineDb(config);
+    if (conninfo.isEmpty())
+        return;
+    if (!WindowConfig::traceEnabled(config)) {
+        qDebug() << "line database needs TRACE";
+        return;
+    }
+    if (LineDatabase::holdsPassword(conninfo))
+        qDebug() << "LINE_DB must not hold a password";
+    lineStation = std::make_unique<LineStation>(
+        conninfo, AppPaths::traceDirectoryPath(), WindowConfig::lineOfflinePolicy(config));
+}
+
 QString BenchSession::configuredPluginPath() const
 {
     const QString path = WindowConfig::pluginPath(config);
@@ -108,4 +123,5 @@ void BenchSession::prepareWorker(ThreadWorker &worker, const ActionParameters &a
     worker.resetExitCode();
     if (actionTrace)
         actionTrace->attach(worker, deviceStatus);
+    worker.setLineStation(lineStation.get());
 }

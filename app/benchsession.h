@@ -1,6 +1,7 @@
 #pragma once
 
 #include "actiontrace.h"
+#include "linestation.h"
 #include "pluginloader.h"
 #include "runaction.h"
 #include "runchecks.h"
@@ -50,6 +51,9 @@ public:
     void startTrace();
     // Logs, once at start, that a duplicate guard was asked for without a trace to keep it.
     void noteGuardWithoutTrace() const;
+    // With "LINE_DB" and "TRACE", the station's side of the line database; it does not
+    // connect here. A connection string it cannot use is logged and leaves it unreachable.
+    void startLineDatabase();
 
     // The configured plug-in when its file is there: one that is not is no plug-in.
     QString configuredPluginPath() const;
@@ -69,4 +73,6 @@ public:
     QString logPath;
     // Present only with "TRACE" on.
     std::unique_ptr<ActionTrace> actionTrace;
+    // Present only with "LINE_DB" and "TRACE".
+    std::unique_ptr<LineStation> lineStation;
 };

@@ -14,6 +14,8 @@ const QString versionKey = QStringLiteral("APP_VERSION");
 const QString traceKey = QStringLiteral("TRACE");
 const QString stationKey = QStringLiteral("STATION");
 const QString duplicateCpuIdKey = QStringLiteral("DUPLICATE_CPUID");
+const QString lineDbKey = QStringLiteral("LINE_DB");
+const QString lineDbOfflineKey = QStringLiteral("LINE_DB_OFFLINE");
 
 File read(const QString &path)
 {
@@ -88,6 +90,17 @@ DuplicateCpuIdGuard duplicateCpuIdGuard(const QJsonDocument &config)
     if (mode == QLatin1String("refuse"))
         return DuplicateCpuIdGuard::Refuse;
     return DuplicateCpuIdGuard::Off;
+}
+
+QString lineDb(const QJsonDocument &config)
+{
+    return config.object().value(lineDbKey).toString();
+}
+
+LineOfflinePolicy lineOfflinePolicy(const QJsonDocument &config)
+{
+    return config.object().value(lineDbOfflineKey).toString() == QLatin1String("local") ? LineOfflinePolicy::Local
+                                                                                        : LineOfflinePolicy::Refuse;
 }
 
 TraceRecord traceOrigin(const QJsonDocument &config)

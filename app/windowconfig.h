@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linestation.h"
 #include "tracejournal.h"
 
 #include <QJsonDocument>
@@ -16,6 +17,8 @@ extern const QString versionKey;
 extern const QString traceKey;
 extern const QString stationKey;
 extern const QString duplicateCpuIdKey;
+extern const QString lineDbKey;
+extern const QString lineDbOfflineKey;
 
 // A configuration is a few lines: a larger file is none, and never read whole.
 constexpr qint64 maxFileSize = 1024 * 1024;
@@ -50,6 +53,11 @@ QString version(const QJsonDocument &config);
 bool traceEnabled(const QJsonDocument &config);
 QString station(const QJsonDocument &config);
 DuplicateCpuIdGuard duplicateCpuIdGuard(const QJsonDocument &config);
+// "LINE_DB" is a libpq connection string, used when it is a non-empty string; with
+// "LINE_DB_OFFLINE" "local" the station's own index decides while the line database does
+// not answer, with anything else a guarded Basic action is refused.
+QString lineDb(const QJsonDocument &config);
+LineOfflinePolicy lineOfflinePolicy(const QJsonDocument &config);
 
 // What every trace record of a run shares from the configuration: "STATION", else the
 // computer's host name, and the tool with the version the title shows.

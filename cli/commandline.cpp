@@ -15,7 +15,7 @@ Commands:
   status                         the status as the window's label shows it, and the board count
 
 It reads config.json beside the program ("DLL", "LOG", "TRACE", "STATION",
-"DUPLICATE_CPUID") and never writes it, makes the checks of the window's Run button
+"DUPLICATE_CPUID", "LINE_DB", "LINE_DB_OFFLINE") and never writes it, makes the checks of the window's Run button
 in the same order, and writes the same log and trace records. Without config.json it
 uses the defaults; a config.json or --config FILE that is not valid JSON, larger than
 1 MiB or not a regular file is refused, as is a device library that fails to
@@ -27,7 +27,9 @@ object per line: {"event":"progress","text":...,"error":...}, then
 {"event":"result","level":...,"exit_code":...,"duration_ms":...}.
 status prints "STATUS count=<n> <label>" ({"event":"status","status":...,"count":...});
 a failed scan of the device library gives "STATUS count=-1 scan failed" (with --json
-count -1 and "scan_failed":true).
+count -1 and "scan_failed":true). With "LINE_DB" it then prints "LINE online" or
+"LINE offline, <n> records waiting" ({"event":"line","online":...,"waiting":...}).
+With a line database each record is uploaded before the program goes on or exits.
 
 --loop (station mode): prints "WAITING for a board" and waits for one, runs the
 action, prints "UNITS passed=<n> failed=<n>", waits until no board is attached, and
@@ -44,7 +46,8 @@ Exit status:
   2         refused before the action started; the reason on standard error
   3         wrong usage
   5         --loop: some units failed
-  10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21, -13 gives 23)";
+  10+|code| the action failed with that exit code: -1 gives 11, ..., -11 gives 21,
+            -12 (line database unreachable) gives 22, -13 gives 23)";
 
 // A day at most: more is a mistake, and the milliseconds stay within an int.
 constexpr int maxWaitSeconds = 24 * 60 * 60;

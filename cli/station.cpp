@@ -53,6 +53,9 @@ int Station::run()
     if (options.statusOnly) {
         const DeviceScan scan = scanDevices();
         output.status(scan.status, scan.count);
+        // Reaching the server is the test of it; what can be sent on the way is sent.
+        if (LineStation *line = session.lineStation.get())
+            output.lineState(line->uploadWaiting());
         return ExitStatus::Success;
     }
     return options.loop ? runLoop() : runOnce();
@@ -100,8 +103,10 @@ int Station::start()
     }
     session.installLogHandler();
     qDebug() << QStringLiteral("korvane-cli %1").arg(WindowConfig::version(session.config)).trimmed() << "...start";
-    if (options.statusOnly)
+    if (options.statusOnly) {
+        session.startLineDatabase();
         return ExitStatus::Success;
+    }
 
     session.noteGuardWithoutTrace();
     // An unattended station must never write the same board twice.
@@ -113,6 +118,7 @@ int Station::start()
         return ExitStatus::Refused;
     }
     session.startTrace();
+    session.startLineDatabase();
 
     // As at the window's start, a configured plug-in that is not there is no plug-in;
     // one named on the command line is loaded, or refused with the loader's reason.

@@ -61,6 +61,18 @@ void StationOutput::status(const QString &status, int count) const
                 .toUtf8());
 }
 
+void StationOutput::lineState(const LineState &state) const
+{
+    if (json)
+        printLine(stdout,
+            QByteArray("{\"event\":\"line\",\"online\":") + (state.online ? "true" : "false")
+                + ",\"waiting\":" + QByteArray::number(state.waiting) + '}');
+    else if (state.online)
+        printLine(stdout, QByteArrayLiteral("LINE online"));
+    else
+        printLine(stdout, QStringLiteral("LINE offline, %1 records waiting").arg(state.waiting).toUtf8());
+}
+
 void StationOutput::waitingForBoard() const
 {
     printLine(stdout, json ? QByteArrayLiteral("{\"event\":\"waiting\"}") : QByteArrayLiteral("WAITING for a board"));

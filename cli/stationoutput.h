@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linestation.h"
+
 #include <QString>
 
 // What korvane-cli prints: plain lines for a person (a failure line starts with
@@ -16,6 +18,8 @@ public:
     void result(const QString &level, qint32 exitCode, qint64 durationMs) const;
     // count -1: the device library's scan failed.
     void status(const QString &status, int count) const;
+    // With a line database: whether it answered, and the records still waiting.
+    void lineState(const LineState &state) const;
     // --loop: waiting for the next board, which a fixture may attach from now on.
     void waitingForBoard() const;
     // --loop: the running count after each unit, and the totals at the end.

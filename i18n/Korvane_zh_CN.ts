@@ -127,6 +127,16 @@
         <source>size invalid for plain file!</source>
         <translation>无效的明文文件大小</translation>
     </message>
+    <message>
+        <source>Line: online</source>
+        <translation>产线数据库：在线</translation>
+    </message>
+    <message numerus="yes">
+        <source>Line: offline, %n records waiting</source>
+        <translation>
+            <numerusform>产线数据库：离线，%n 条记录待上传</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>ThreadWorker</name>
@@ -221,6 +231,14 @@
     <message>
         <source>write trace...fail</source>
         <translation>写入追溯记录...失败</translation>
+    </message>
+    <message>
+        <source>cpuid already written at %1 on %2</source>
+        <translation>cpuid已于%1在%2上写入</translation>
+    </message>
+    <message>
+        <source>check line database...fail</source>
+        <translation>检查产线数据库...失败</translation>
     </message>
 </context>
 </TS>

@@ -24,9 +24,10 @@ public:
     ~LineDatabase();
     Q_DISABLE_COPY_MOVE(LineDatabase)
 
-    // Why a connection string cannot be used, empty when it can: a password in it ("LINE_DB
-    // must not hold a password"), or libpq cannot parse it (libpq's reason).
+    // Why a connection string cannot be used, empty when it can: libpq cannot parse it
+    // (libpq's reason), or it holds a password.
     static QString conninfoProblem(const QString &conninfo);
+    static bool holdsPassword(const QString &conninfo);
 
     struct Result
     {
@@ -45,15 +46,25 @@ public:
     // One statement with text parameters ($1, $2, ...), in its own transaction. A failure
     // that leaves the connection unusable drops it: the next call connects again.
     Result exec(const QString &sql, const QStringList &params = {});
+    // Several statements without parameters, in one transaction: the rows are the last
+    // statement's. For setting up the schema.
+    Result execScript(const QString &sql);
 
     QString conninfo() const { return info; }
 
 private:
-    Result execLocked(const QString &sql, const QStringList &params);
+    Result execLocked(const QString &sql, const QStringList &params = {});
+    Result sendLocked(const QString &sql, const QStringList *params);
     bool connectLocked(QString *reason, bool checkSchema);
+    bool openLocked(QString *reason);
+    void dropLocked();
 
     mutable QMutex mutex;
     const QString info;
     const std::chrono::milliseconds timeout;
     pg_conn *connection = nullptr;
+    bool schemaChecked = false;
+    bool timedOut = false; // the last statement got no answer in time
+    // What a reconnection inside exec() checks: what the last connect() asked for.
+    bool wantSchemaCheck = true;
 };

@@ -34,6 +34,8 @@ struct LineState
 {
     bool online = false;
     qint64 waiting = 0;
+    // Why the last call did not get through, or why uploading stopped; empty when it did.
+    QString reason;
 };
 
 // A station's side of the line database: claims CPU ids line-wide before their boards
@@ -46,7 +48,8 @@ class LineStation : public QObject
     Q_OBJECT
 
 public:
-    LineStation(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy);
+    LineStation(const QString &conninfo, const QString &traceDirectory, LineOfflinePolicy policy,
+        std::chrono::milliseconds timeout = std::chrono::seconds(5));
     ~LineStation() override;
 
     LineOfflinePolicy offlinePolicy() const;
@@ -66,10 +69,16 @@ public:
 
     LineState state() const;
 
+    // The connection, shared by the claims and the uploads.
+    LineDatabase &database();
+
 signals:
     void stateChanged(LineState state);
 
 private:
+    LineState uploadLocked();
+    void setState(const LineState &state);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

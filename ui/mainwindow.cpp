@@ -77,6 +77,23 @@ MainWindow::MainWindow(QWidget *parent)
     session.installLogHandler();
     qDebug() << windowTitle() << "...start";
     session.noteGuardWithoutTrace();
+
+    session.startLineDatabase();
+    if (LineStation *line = session.lineStation.get()) {
+        lineStatusLabel = new QLabel(ui->statusBar);
+        lineStatusLabel->setObjectName(QStringLiteral("lineStatusLabel"));
+        ui->statusBar->insertPermanentWidget(0, lineStatusLabel, 0);
+        showLineState(line->state());
+        connect(line, &LineStation::stateChanged, this, &MainWindow::showLineState);
+        // The server is reached on a thread of its own: the window never waits for it.
+        line->startBackgroundUploads();
+    }
+}
+
+void MainWindow::showLineState(LineState state)
+{
+    lineStatusLabel->setText(state.online ? tr("Line: online")
+                                          : tr("Line: offline, %n records waiting", nullptr, int(state.waiting)));
 }
 
 MainWindow::~MainWindow()

@@ -38,6 +38,7 @@ private slots:
     void on_prepare_action();
     void on_post_action();
     void on_update_progress(QString text, bool error);
+    void showLineState(LineState state);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -58,6 +59,8 @@ private:
     bool &deviceLibraryReady = session.deviceLibraryReady;
     QString &logPath = session.logPath;
     QLabel *statusLabel = nullptr;
+    // Only with a line database.
+    QLabel *lineStatusLabel = nullptr;
     ThreadWorker *worker = nullptr;
     qint32 actionRunning = 0;
 

@@ -1,3 +1,4 @@
+#include "clistation.h"
 #include "pluginjournal.h"
 #include "testbench.h"
 #include "testenvironment.h"
@@ -26,36 +27,6 @@
 #endif
 
 namespace {
-
-struct Run
-{
-    int status = -1; // -1: crashed or never ended
-    QStringList out, err;
-};
-
-// Lines whatever the platform's line end.
-QStringList linesOf(const QByteArray &bytes)
-{
-    return QString::fromUtf8(bytes).remove('\r').split('\n', Qt::SkipEmptyParts);
-}
-
-// Reads lines into lines until one starts with awaited; false when the program ended first.
-bool readUntil(QProcess &process, QStringList &lines, const QString &awaited)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        const bool running = process.state() != QProcess::NotRunning;
-        while (process.canReadLine()) {
-            lines += linesOf(process.readLine());
-            if (!lines.isEmpty() && lines.constLast().startsWith(awaited))
-                return true;
-        }
-        if (!running || clock.hasExpired(30000))
-            return false;
-        process.waitForReadyRead(1000);
-    }
-}
 
 // Under Wine, the build's paths lack a drive, and the program runs from another one.
 QString absolute(const char *path)
@@ -149,23 +120,15 @@ private:
         process->start(QIODevice::ReadOnly | QIODevice::Text);
         return process;
     }
-    static Run finish(QProcess &process, const QStringList &out = {})
-    {
-        Run run;
-        if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-            run.status = process.exitCode();
-        run.out = out + linesOf(process.readAllStandardOutput());
-        run.err = linesOf(process.readAllStandardError());
-        return run;
-    }
-    Run run(const QStringList &arguments) const
+    static CliRun finish(QProcess &process, const QStringList &out = {}) { return finishRun(process, out); }
+    CliRun run(const QStringList &arguments) const
     {
         return finish(*start(arguments));
     }
     // The program's standard output on a pipe whose reader is gone, as when "| head -n 1"
     // has had its line. QProcess::closeReadChannel() would read on and drop the lines: the
     // program would never see its reader go.
-    Run runWithOutputClosed(const QStringList &arguments) const
+    CliRun runWithOutputClosed(const QStringList &arguments) const
     {
         QProcess process;
         prepare(process, program, arguments);
@@ -296,7 +259,7 @@ void TestCli::refused()
         QVERIFY(QDir().mkdir(env->filePath(file))); // no FIFOs: a directory takes the same check
 #endif
     }
-    const Run result = run(arguments);
+    const CliRun result = run(arguments);
     QCOMPARE(result.status, status);
     QCOMPARE(result.err.value(0), error);
     QCOMPARE(result.err.size(), status == 3 ? 2 : 1); // a usage error says where to read more
@@ -335,7 +298,7 @@ void TestCli::actionOutcome()
     QVERIFY(QFile::copy(absolute(TestPlugins::recordingPlugin), env->filePath("work/" + plugin)));
     const qint32 exitCode = status == 0 ? 0 : 10 - status;
 
-    const Run plain = run(arguments);
+    const CliRun plain = run(arguments);
     QCOMPARE(withoutDurations(plain.out), lines);
     QVERIFY(plain.out.constLast() != withoutDurations(plain.out).constLast());
     QCOMPARE(plain.status, status);
@@ -343,7 +306,7 @@ void TestCli::actionOutcome()
     QCOMPARE(traceRecords().constLast().exitCode, exitCode);
 
     // The same lines as JSON objects, one a line.
-    const Run json = run(arguments << "--json");
+    const CliRun json = run(arguments << "--json");
     QCOMPARE(json.status, status);
     QCOMPARE(json.out.size(), plain.out.size());
     for (int i = 0; i < json.out.size(); ++i) {
@@ -393,7 +356,7 @@ void TestCli::status()
         bench->attach(QStringLiteral("b1"));
     if (setup == "scan fails")
         bench->setScanCount(-1);
-    const Run plain = run({ "status" }), asJson = run({ "status", "--json" });
+    const CliRun plain = run({ "status" }), asJson = run({ "status", "--json" });
     QCOMPARE(plain.out, QStringList { line });
     QCOMPARE(asJson.out.size(), 1);
     QCOMPARE(QJsonDocument::fromJson(asJson.out.constFirst().toUtf8()).object(), json);
@@ -429,7 +392,7 @@ void TestCli::waitForABoard()
     if (event.startsWith("SIG"))
         QCOMPARE(::kill(pid_t(cli->processId()), SIGHUP), 0);
 #endif
-    const Run result = finish(*cli);
+    const CliRun result = finish(*cli);
     if (event == "attach") {
         QCOMPARE(result.status, 0); // the action's lines are stationLoop's
         return;
@@ -446,7 +409,7 @@ void TestCli::outputClosed()
 {
     writeConfig({ { "TRACE", true } });
     bench->attach(QStringLiteral("b1"));
-    const Run result = runWithOutputClosed({ "basic" });
+    const CliRun result = runWithOutputClosed({ "basic" });
     // Its lines are lost, none of them on QProcess's channel; the action, its record and
     // its status are not.
     QCOMPARE(result.out, QStringList());
@@ -506,7 +469,7 @@ void TestCli::stationLoop()
             QCOMPARE(zvsim({ "detach", boards.at(unit) }), 0);
     }
 #ifdef Q_OS_UNIX
-    const Run result = finish(*cli, out);
+    const CliRun result = finish(*cli, out);
     QCOMPARE(result.status, 5);
     QCOMPARE(withoutDurations(result.out), expected << "TOTAL passed=3 failed=1");
     QCOMPARE(result.err, QStringList());

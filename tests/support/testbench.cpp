@@ -27,13 +27,13 @@ void TestBench::changeBoard(const QString &id, const std::function<void(ZvSim::B
     });
 }
 
-void TestBench::attach(const QString &id, int state)
+void TestBench::attach(const QString &id, int state, const QByteArray &cpuId)
 {
     change([&](ZvSim::BenchState &bench) {
         ZvSim::Board board;
         board.id = id;
         board.state = state;
-        board.cpuId = ZvSim::defaultCpuId(id);
+        board.cpuId = cpuId.isEmpty() ? ZvSim::defaultCpuId(id) : cpuId;
         QString error;
         require(bench.attach(board, &error), error);
     });

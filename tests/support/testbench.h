@@ -16,8 +16,8 @@ public:
     {
     }
 
-    // Boards get a 16-byte cpuId derived from their id.
-    void attach(const QString &id, int state = ZvSim::Loader);
+    // Boards get a 16-byte cpuId derived from their id, unless one is given.
+    void attach(const QString &id, int state = ZvSim::Loader, const QByteArray &cpuId = {});
     void detach(const QString &id);
     void setState(const QString &id, int state) { setField(id, &ZvSim::Board::state, state); }
     void setOtp(const QString &id, const QByteArray &raw) { setField(id, &ZvSim::Board::otp, raw); }

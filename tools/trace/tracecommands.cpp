@@ -17,6 +17,11 @@
 #include <cstdio>
 #include <optional>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 namespace TraceCommands {
 
 namespace {
@@ -185,6 +190,11 @@ int release(const QString &cpuId, const QString &reason, const QString &director
     QString user = qEnvironmentVariable("USER");
     if (user.isEmpty())
         user = qEnvironmentVariable("USERNAME");
+#ifdef Q_OS_UNIX
+    // A service or su -c may leave both unset: the account itself still answers for it.
+    if (const passwd *account = ::getpwuid(::geteuid()); user.isEmpty() && account)
+        user = QString::fromLocal8Bit(account->pw_name);
+#endif
     const QString by = user + QLatin1Char('@') + QSysInfo::machineHostName();
     TraceJournal journal(directory);
     switch (journal.release(id, by, reason)) {

@@ -1,0 +1,592 @@
+#include "linedatabase.h"
+#include "lineschema.h"
+#include "linestation.h"
+#include "lineupload.h"
+#include "linetestserver.h"
+#include "silentserver.h"
+#include "tracejournal.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr QChar zero = u'0';
+
+QString utc(int day, int second = 0)
+{
+    return u"2024-03-%1T10:%2:%3.000Z"_s.arg(day, 2, 10, zero)
+        .arg(second / 60, 2, 10, zero)
+        .arg(second % 60, 2, 10, zero);
+}
+
+QString dayOf(int day)
+{
+    return utc(day).left(10);
+}
+
+TraceRecord record(const QString &station, const QString &time, const QString &cpuId, qint32 exitCode = 0)
+{
+    TraceRecord record;
+    record.time = time;
+    record.station = station;
+    record.tool = u"Korvane 1.0.0"_s;
+    record.plugin = u"korvane_aes.dll"_s;
+    record.pluginSha256 = Trace::sha256Hex("plugin");
+    record.level = u"basic"_s;
+    record.board = u"Maskrom"_s;
+    record.cpuId = cpuId;
+    record.exitCode = exitCode;
+    return record;
+}
+
+// A chain of record lines as one day's file holds them, one CPU id each.
+QList<QByteArray> chain(const QString &station, int day, int count, const QString &cpuPrefix = u"c4a1"_s)
+{
+    QList<QByteArray> lines;
+    QString prev = Trace::firstPrev;
+    for (int seq = 1; seq <= count; ++seq) {
+        TraceRecord next = record(station, utc(day, seq), cpuPrefix + u"%1"_s.arg(seq, 4, 16, zero));
+        next.seq = seq;
+        next.prev = prev;
+        lines.append(Trace::formatLine(next));
+        prev = Trace::sha256Hex(lines.constLast());
+    }
+    return lines;
+}
+
+// Basic actions appended as the station's journal appends them.
+bool append(
+    const QString &directory, const QString &station, const QStringList &cpuIds, int day, int exitCode = 0)
+{
+    TraceJournal journal(directory);
+    for (qsizetype i = 0; i < cpuIds.size(); ++i) {
+        TraceRecord action = record(station, utc(day, int(i)), cpuIds[i], exitCode);
+        if (!journal.append(action))
+            return false;
+    }
+    return true;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString errors;
+};
+
+Run runTool(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(KORVANE_LINE_TOOL), arguments);
+    Run run;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
+        run.exitCode = process.exitCode();
+        run.out = process.readAllStandardOutput();
+        run.errors = QString::fromUtf8(process.readAllStandardError());
+    }
+    return run;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(LineClaim::Outcome)
+
+class LineTest : public QObject
+{
+    Q_OBJECT
+
+    LineTestServer server;
+    std::unique_ptr<LineDatabase> admin;
+
+    // The first value of the first row, or the error.
+    QString scalar(const QString &sql, const QStringList &params = {})
+    {
+        const LineDatabase::Result result = admin->exec(sql, params);
+        return result.ok ? result.rows.value(0).value(0) : u"error: "_s + result.error;
+    }
+
+    QString login(const QString &user, const QString &database = {})
+    {
+        return server.conninfo(user, database);
+    }
+
+    std::unique_ptr<LineStation> station(const QString &user, const QString &directory = QDir::tempPath())
+    {
+        return std::make_unique<LineStation>(login(user), directory, LineOfflinePolicy::Refuse);
+    }
+
+private slots:
+    void initTestCase()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("the test servers run on Linux");
+#endif
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        admin = std::make_unique<LineDatabase>(server.conninfo());
+        QString reason;
+        QVERIFY2(LineSchema::init(*admin, true, nullptr, &reason), qPrintable(reason));
+        QVERIFY(server.createLogin(u"st1"_s, u"pw 1"_s, u"korvane_station"_s));
+        QVERIFY(server.createLogin(u"st2"_s, u"pw:2"_s, u"korvane_station"_s));
+        QVERIFY(server.createLogin(u"sup"_s, u"pw3"_s, u"korvane_supervisor"_s));
+        QCOMPARE(scalar(u"CREATE DATABASE bare"_s), QString());
+    }
+
+    void silentServerCostsOneTimeout()
+    {
+        SilentServer silent;
+        LineDatabase database(u"host=127.0.0.1 port=%1 user=x"_s.arg(silent.port()), 700ms);
+        // Connecting, and a statement that connects first.
+        for (int call = 0; call < 2; ++call) {
+            QElapsedTimer timer;
+            timer.start();
+            QVERIFY(call == 0 ? !database.connect(nullptr) : !database.exec(u"SELECT 1"_s).ok);
+            QVERIFY2(timer.elapsed() >= 650 && timer.elapsed() < 3000,
+                qPrintable(QString::number(timer.elapsed())));
+        }
+    }
+
+    void schemaMissingOrNewerIsRefused_data()
+    {
+        QTest::addColumn<int>("version"); // 0: no schema
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << 0 << u"line database schema missing (run korvane-line init)"_s;
+        QTest::newRow("newer") << 2 << u"line database schema version 2 is newer than this program (1)"_s;
+    }
+    void schemaMissingOrNewerIsRefused()
+    {
+        QFETCH(int, version);
+        QFETCH(QString, reason);
+        const QString name = version > 0 ? u"newer"_s : u"bare"_s;
+        if (version > 0)
+            QCOMPARE(scalar(u"CREATE DATABASE newer"_s), QString());
+        LineDatabase database(login({}, name));
+        QString found;
+        if (version > 0) {
+            QVERIFY2(LineSchema::init(database, false, nullptr, &found), qPrintable(found));
+            QVERIFY(
+                database.exec(u"UPDATE korvane.schema_info SET version = $1"_s, { QString::number(version) })
+                    .ok);
+            database.disconnect();
+            QVERIFY(!LineSchema::init(database, false, nullptr, &found));
+            QCOMPARE(found, reason);
+        }
+        QVERIFY(!database.connect(&found));
+        QCOMPARE(found, reason);
+        LineStation line(login({}, name), QDir::tempPath(), LineOfflinePolicy::Refuse);
+        const LineClaim claim = line.claim(record(u"Bench"_s, utc(1), u"ab"_s), false);
+        QCOMPARE(claim.outcome, LineClaim::Outcome::Unreachable);
+        QCOMPARE(claim.reason, reason);
+    }
+
+    void initAgainChangesNothing()
+    {
+        const QString snapshot
+            = u"SELECT string_agg(x, ',' ORDER BY x) FROM ("
+              " SELECT c.oid || c.relname || coalesce(c.relacl::text, '') FROM pg_class c"
+              "  JOIN pg_namespace n ON n.oid = relnamespace WHERE nspname = 'korvane'"
+              " UNION ALL SELECT p.oid || proname || coalesce(proacl::text, '') || md5(prosrc)"
+              "  FROM pg_proc p JOIN pg_namespace n ON n.oid = pronamespace WHERE nspname = 'korvane'"
+              " UNION ALL SELECT oid || rolname FROM pg_roles WHERE rolname LIKE 'korvane%'"
+              " UNION ALL SELECT xmin || ' ' || version FROM korvane.schema_info"
+              " UNION ALL SELECT nspacl::text FROM pg_namespace WHERE nspname = 'korvane') s(x)"_s;
+        const QString before = scalar(snapshot);
+        QVERIFY(before.contains("claim_cpu_id"_L1));
+        QStringList done;
+        QString reason;
+        QVERIFY2(LineSchema::init(*admin, true, &done, &reason), qPrintable(reason));
+        QCOMPARE(scalar(snapshot), before);
+        QVERIFY(done.value(0).contains("already there"_L1));
+    }
+
+    // Stations, each on its own connection, claim the same CPU ids at once.
+    void racingClaimsLeaveOneHolder()
+    {
+        constexpr int stations = 10;
+        constexpr int ids = 20;
+        QMutex mutex;
+        QHash<QString, QList<LineClaim>> answers;
+        QSemaphore ready;
+        QSemaphore go;
+        QList<QThread *> threads;
+        for (int s = 0; s < stations; ++s) {
+            threads.append(QThread::create([&, s] {
+                const auto line = station(s % 2 ? u"st1"_s : u"st2"_s);
+                QList<int> order(ids);
+                std::iota(order.begin(), order.end(), 0);
+                std::shuffle(order.begin(), order.end(), *QRandomGenerator::global());
+                ready.release();
+                go.acquire();
+                for (int id : order) {
+                    const QString cpu = u"feed%1"_s.arg(id, 2, 16, zero);
+                    const LineClaim claim = line->claim(record(u"Race %1"_s.arg(s), utc(2, s), cpu), false);
+                    QMutexLocker locker(&mutex);
+                    answers[cpu].append(claim);
+                }
+            }));
+            threads.constLast()->start();
+        }
+        ready.acquire(stations);
+        go.release(stations);
+        for (QThread *thread : threads) {
+            QVERIFY(thread->wait(60000));
+            delete thread;
+        }
+        QCOMPARE(answers.size(), ids);
+        for (auto it = answers.cbegin(); it != answers.cend(); ++it) {
+            const int claimed = int(std::count_if(it->cbegin(), it->cend(),
+                [](const LineClaim &claim) { return claim.outcome == LineClaim::Outcome::Claimed; }));
+            QCOMPARE(claimed, 1);
+            // Every other answer names the holder.
+            for (const LineClaim &claim : it.value())
+                QVERIFY(
+                    claim.outcome != LineClaim::Outcome::Unreachable && claim.station == it->first().station);
+            QCOMPARE(
+                scalar(u"SELECT count(*) FROM korvane.claims WHERE cpu_id = $1"_s, { it.key() }), u"1"_s);
+        }
+    }
+
+    // A claim made while the upload that settles the open claim as written is under way
+    // waits for it, then finds the write: it never takes the CPU id.
+    void claimDuringASettleFindsTheWrite()
+    {
+        const QByteArray line = chain(u"Settler"_s, 3, 1, u"5e77"_s).constFirst();
+        const TraceRecord action = *Trace::parseLine(line).record;
+        QCOMPARE(station(u"st1"_s)->claim(action, false).outcome, LineClaim::Outcome::Claimed);
+        LineDatabase settling(login(u"st1"_s));
+        QVERIFY(settling.exec(u"BEGIN"_s).ok);
+        QVERIFY(
+            settling
+                .exec(u"SELECT korvane.upload_record($1::date, $2)"_s, { dayOf(3), QString::fromUtf8(line) })
+                .ok);
+
+        LineClaim claim;
+        const auto second = station(u"st2"_s);
+        QThread *claiming = QThread::create(
+            [&] { claim = second->claim(record(u"Other"_s, utc(4), *action.cpuId), false); });
+        claiming->start();
+        QTRY_COMPARE(
+            scalar(
+                u"SELECT count(*) FROM pg_stat_activity WHERE usename = 'st2' AND wait_event_type = 'Lock'"_s),
+            u"1"_s);
+        QVERIFY(settling.exec(u"COMMIT"_s).ok);
+        QVERIFY(claiming->wait(10000));
+        delete claiming;
+        QCOMPARE(claim.outcome, LineClaim::Outcome::AlreadyWritten);
+        QCOMPARE(claim.station, u"Settler"_s);
+        QCOMPARE(scalar(u"SELECT count(*) FROM korvane.claims WHERE station = 'Other'"_s), u"0"_s);
+    }
+
+    void uploadSettlesTheClaim_data()
+    {
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("takeWhenWritten");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<LineClaim::Outcome>("next");
+        QTest::addColumn<int>("openAfter");
+        QTest::newRow("written") << 0 << false << u"written"_s << LineClaim::Outcome::AlreadyWritten << 0;
+        QTest::newRow("written, taken anyway")
+            << 0 << true << u"written"_s << LineClaim::Outcome::AlreadyWritten << 1;
+        QTest::newRow("failed, retried") << 7 << false << u"failed"_s << LineClaim::Outcome::Claimed << 1;
+    }
+    void uploadSettlesTheClaim()
+    {
+        QFETCH(int, exitCode);
+        QFETCH(bool, takeWhenWritten);
+        QFETCH(QString, state);
+        QFETCH(LineClaim::Outcome, next);
+        QFETCH(int, openAfter);
+        const QString cpu = u"5e771e%1"_s.arg(exitCode + takeWhenWritten, 2, 10, zero);
+        QTemporaryDir trace;
+        const auto line = station(u"st1"_s, trace.path());
+        // A station of its own: each row's record is the first of its day.
+        const TraceRecord action
+            = record(QString::fromLatin1(QTest::currentDataTag()), utc(5), cpu, exitCode);
+        QCOMPARE(line->claim(action, false).outcome, LineClaim::Outcome::Claimed);
+        QVERIFY(append(trace.path(), action.station, { cpu }, 5, exitCode));
+        const LineState after = line->uploadWaiting();
+        QVERIFY2(after.online && after.waiting == 0, qPrintable(after.reason));
+        QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = $1"_s, { cpu }), state);
+
+        const LineClaim claim = station(u"st2"_s)->claim(record(u"Bench B"_s, utc(6), cpu), takeWhenWritten);
+        QCOMPARE(claim.outcome, next);
+        if (next == LineClaim::Outcome::AlreadyWritten)
+            QCOMPARE(claim.time + claim.station, action.time + action.station);
+        QCOMPARE(
+            scalar(u"SELECT count(*) FROM korvane.claims WHERE cpu_id = $1 AND state = 'open'"_s, { cpu }),
+            QString::number(openAfter));
+    }
+
+    // Another login uploading a record that names the claim does not settle it.
+    void onlyTheClaimingLoginSettles()
+    {
+        TraceRecord action = record(u"Bench A"_s, utc(7), u"0707"_s);
+        QCOMPARE(station(u"st1"_s)->claim(action, false).outcome, LineClaim::Outcome::Claimed);
+        action.seq = 1;
+        action.prev = Trace::firstPrev;
+        LineDatabase intruder(login(u"st2"_s));
+        QCOMPARE(LineUpload::uploadLine(intruder, dayOf(7), Trace::formatLine(action)).outcome,
+            LineUpload::Answer::Outcome::Stored);
+        QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = '0707'"_s), u"open"_s);
+    }
+
+    void brokenChainsStoreNothing_data()
+    {
+        QTest::addColumn<QString>("day");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("why");
+        const QList<QByteArray> lines = chain(u"Chain"_s, 8, 3);
+        const QList<QByteArray> other = chain(u"Chain"_s, 8, 5, u"dead"_s);
+        QTest::newRow("another line, same seq")
+            << dayOf(8) << other[1] << u"differs from the stored record"_s;
+        QTest::newRow("prev not the stored")
+            << dayOf(8) << other[3] << u"prev does not match the stored record 3"_s;
+        QTest::newRow("record before missing") << dayOf(8) << other[4] << u"record 4 is missing"_s;
+        QTest::newRow("first record chained")
+            << dayOf(9) << QByteArray(lines[1]).replace("\"seq\":2", "\"seq\":1")
+            << u"the first record's prev is not zeros"_s;
+    }
+    void brokenChainsStoreNothing()
+    {
+        QFETCH(QString, day);
+        QFETCH(QByteArray, line);
+        QFETCH(QString, why);
+        LineDatabase uploader(login(u"st1"_s));
+        for (const QByteArray &stored : chain(u"Chain"_s, 8, 3))
+            QVERIFY(LineUpload::uploadLine(uploader, dayOf(8), stored).outcome
+                != LineUpload::Answer::Outcome::Failed);
+        const QString records
+            = u"SELECT string_agg(seq || hash || uploaded, ',' ORDER BY seq) FROM korvane.records WHERE station = 'Chain'"_s;
+        const QString before = scalar(records);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const LineUpload::Answer answer = LineUpload::uploadLine(uploader, day, line);
+            QCOMPARE(answer.outcome, LineUpload::Answer::Outcome::Broken);
+            QCOMPARE(answer.why, why);
+        }
+        QCOMPARE(scalar(records), before);
+        QCOMPARE(scalar(u"SELECT count(*) FROM korvane.broken_chains WHERE line = $1"_s,
+                     { QString::fromUtf8(line) }),
+            u"1"_s);
+    }
+
+    void rolesHoldTheLeastRights_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<bool>("allowed");
+        const auto row = [](const char *name, const char *user, const char *sql, bool allowed) {
+            QTest::newRow(name) << QString::fromLatin1(user) << QString::fromLatin1(sql) << allowed;
+        };
+        row("station updates a record", "st1", "UPDATE korvane.records SET level = 'x'", false);
+        row("station deletes a record", "st1", "DELETE FROM korvane.records", false);
+        row("station reads records", "st1", "SELECT count(*) FROM korvane.records", false);
+        row("station inserts a claim", "st1",
+            "INSERT INTO korvane.claims (cpu_id, station, since, state) VALUES ('1', 'x', 'y', 'open')",
+            false);
+        row("station settles a claim", "st1", "UPDATE korvane.claims SET state = 'written'", false);
+        row("station releases", "st1", "SELECT korvane.release_claim('1', 'x')", false);
+        row("station reads claims", "st1", "SELECT count(*) FROM korvane.claims", true);
+        row("supervisor releases", "sup", "SELECT korvane.release_claim('1', 'x')", true);
+        row("supervisor claims", "sup", "SELECT korvane.claim_cpu_id('1', 'x', 'y', 'h', 1, false)", false);
+    }
+    void rolesHoldTheLeastRights()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, sql);
+        QFETCH(bool, allowed);
+        LineDatabase database(login(user));
+        const LineDatabase::Result result = database.exec(sql);
+        QCOMPARE(result.ok, allowed);
+        QCOMPARE(result.sqlState, allowed ? QString() : u"42501"_s);
+    }
+
+    // What waits is known from the files and the cursor alone; uploading again changes nothing.
+    void cursorCountsWhatWaits()
+    {
+        QTemporaryDir trace;
+        QVERIFY(append(trace.path(), u"Cursor"_s, { u"c0c001"_s, u"c0c002"_s, u"c0c003"_s }, 12));
+        QFile cut(Trace::filesIn(trace.path()).constFirst());
+        QVERIFY(cut.open(QIODevice::Append) && cut.write("{\"seq\":4,\"time\":\"2024") > 0);
+        cut.close();
+
+        LineStation offline(u"host=127.0.0.1 port=1 user=x"_s, trace.path(), LineOfflinePolicy::Local, 2s);
+        QCOMPARE(offline.state().waiting, 3);
+        const LineState unreachable = offline.uploadWaiting();
+        QVERIFY(!unreachable.online && !unreachable.reason.isEmpty() && unreachable.waiting == 3);
+
+        const QString records
+            = u"SELECT string_agg(seq || hash || uploaded, ',' ORDER BY seq) FROM korvane.records WHERE station = 'Cursor'"_s;
+        const auto line = station(u"st1"_s, trace.path());
+        QSignalSpy changed(line.get(), &LineStation::stateChanged);
+        QCOMPARE(line->uploadWaiting().waiting, 0);
+        QCOMPARE(changed.size(), 1);
+        const QString before = scalar(records);
+        QCOMPARE(before.count(u','), 2);
+        QVERIFY(QFile::remove(LineUpload::cursorPath(trace.path())));
+        const auto again = station(u"st1"_s, trace.path());
+        QCOMPARE(again->state().waiting, 3);
+        QCOMPARE(again->uploadWaiting().waiting, 0);
+        QCOMPARE(scalar(records), before);
+    }
+
+    void backgroundUploadsLeaveTheCallerFree_data()
+    {
+        QTest::addColumn<bool>("answering");
+        QTest::newRow("server answers") << true;
+        QTest::newRow("server silent") << false;
+    }
+    void backgroundUploadsLeaveTheCallerFree()
+    {
+        QFETCH(bool, answering);
+        QTemporaryDir trace;
+        QVERIFY(append(trace.path(), u"Background %1"_s.arg(answering), { u"bb0%1"_s.arg(answering) }, 13));
+        SilentServer silent;
+        QElapsedTimer timer;
+        timer.start();
+        {
+            LineStation line(
+                answering ? login(u"st1"_s) : u"host=127.0.0.1 port=%1 user=x"_s.arg(silent.port()),
+                trace.path(), LineOfflinePolicy::Local, 1s);
+            QSignalSpy changed(&line, &LineStation::stateChanged);
+            line.startBackgroundUploads();
+            QVERIFY(timer.elapsed() < 500);
+            if (answering) {
+                QVERIFY(changed.wait(10000));
+                const LineState state = changed.constLast().constFirst().value<LineState>();
+                QVERIFY(state.online && state.waiting == 0);
+            } else {
+                QCOMPARE(line.state().waiting, 1);
+            }
+        }
+        // The destructor waits for one call at most.
+        QVERIFY(timer.elapsed() < 4000);
+    }
+
+    void toolRefusesWrongCommandLines_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no command") << QStringList();
+        QTest::newRow("unknown command") << QStringList { u"verify"_s };
+        QTest::newRow("release without a reason") << QStringList { u"release"_s, u"ab"_s };
+        QTest::newRow("json for find") << QStringList { u"find"_s, u"ab"_s, u"--json"_s };
+        QTest::newRow("push without a folder") << QStringList { u"push"_s };
+    }
+    void toolRefusesWrongCommandLines()
+    {
+        QFETCH(QStringList, arguments);
+        const Run run = runTool(arguments);
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY(run.errors.contains("korvane-line --help"_L1));
+    }
+
+    void toolWithoutAUsableDatabase_data()
+    {
+        QTest::addColumn<QString>("conninfo");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("nothing listens") << u"host=127.0.0.1 port=1 user=x"_s << 2 << QString();
+        QTest::newRow("password") << u"host=127.0.0.1 password=y"_s << 2 << u"must not hold a password"_s;
+        QTest::newRow("password in a URI")
+            << u"postgresql://st:pw@127.0.0.1/k"_s << 2 << u"must not hold a password"_s;
+        QTest::newRow("unknown keyword") << u"host=127.0.0.1 colour=blue"_s << 2 << u"colour"_s;
+        QTest::newRow("no schema") << login({}, u"bare"_s) << 1
+                                   << u"schema missing (run korvane-line init)"_s;
+    }
+    void toolWithoutAUsableDatabase()
+    {
+        QFETCH(QString, conninfo);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+        const Run run = runTool({ u"status"_s, u"--db"_s, conninfo });
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.errors.contains(error), qPrintable(run.errors));
+    }
+
+    // A supervisor's scripts: from a new database to a line with findings, and their end.
+    void toolFromInitToRelease()
+    {
+        QCOMPARE(scalar(u"CREATE DATABASE tool"_s), QString());
+        const QString db = login({}, u"tool"_s);
+        const auto tool = [](QStringList arguments, const QString &conninfo) {
+            return runTool(arguments << u"--db"_s << conninfo);
+        };
+        const auto status = [&](int exitCode) {
+            const Run run = tool({ u"status"_s, u"--json"_s }, db);
+            return run.exitCode == exitCode ? QJsonDocument::fromJson(run.out).object() : QJsonObject();
+        };
+        QCOMPARE(tool({ u"init"_s, u"--roles"_s }, db).exitCode, 0);
+        const QString odd = u"Prüfplatz \"7\" 'Ü' C:\\bench — 東京"_s;
+        QTemporaryDir first;
+        QTemporaryDir second;
+        QVERIFY(append(first.path(), odd, { u"aa01"_s, u"aa02"_s }, 1));
+        QVERIFY(append(second.path(), u"Bench 2"_s, { u"aa02"_s }, 2));
+        QVERIFY(tool({ u"push"_s, first.path() }, db).out.contains("2 stored, 0 already there, 0 broken"));
+        Run run = tool({ u"push"_s, first.path() }, db);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.contains("0 stored, 2 already there, 0 broken"));
+        const QJsonArray stations = status(0).value("stations"_L1).toArray();
+        QCOMPARE(stations.size(), 1);
+        QCOMPARE(stations[0]["station"_L1].toString(), odd);
+        QCOMPARE(stations[0]["records"_L1].toInteger(), 2);
+        QCOMPARE(stations[0]["last_record"_L1].toString(), utc(1, 1));
+
+        // A claim in doubt and a CPU id written on two stations are findings.
+        LineDatabase line(login(u"st1"_s, u"tool"_s));
+        QVERIFY(
+            line.exec(u"SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"_s, { odd }).ok);
+        QCOMPARE(tool({ u"push"_s, second.path() }, db).exitCode, 0);
+        QJsonObject json = status(4);
+        QCOMPARE(json["in_doubt"_L1].toArray(),
+            QJsonArray({ QJsonObject { { "cpu_id", "bb01" }, { "station", odd }, { "since", "since" } } }));
+        QCOMPARE(json["written_twice"_L1].toArray(),
+            QJsonArray(
+                { QJsonObject { { "cpu_id", "aa02" }, { "stations", QJsonArray { odd, "Bench 2" } } } }));
+
+        // Stations cannot release; a supervisor can, once.
+        const QStringList release { u"release"_s, u"BB01"_s, u"--reason"_s, u"board checked"_s };
+        QCOMPARE(tool(release, login(u"st1"_s, u"tool"_s)).exitCode, 1);
+        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).exitCode, 0);
+        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).exitCode, 1);
+        json = status(4);
+        QVERIFY(json["in_doubt"_L1].toArray().isEmpty());
+        const QJsonObject released = json["released"_L1].toArray().at(0).toObject();
+        QCOMPARE(QStringList({ released["by"_L1].toString(), released["reason"_L1].toString(),
+                     released["station"_L1].toString() }),
+            QStringList({ u"sup"_s, u"board checked"_s, odd }));
+
+        run = tool({ u"find"_s, u"AA02"_s }, db);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out.count('\n'), 2);
+        QVERIFY(run.out.contains(Trace::jsonString(odd)));
+        QCOMPARE(tool({ u"find"_s, u"ffff"_s }, db).exitCode, 1);
+        const QByteArray foundClaim = tool({ u"find"_s, u"bb01"_s }, db).out;
+        QVERIFY2(foundClaim.startsWith(R"({"claim":"bb01","state":"released",)"), foundClaim.constData());
+        const QJsonObject claim = QJsonDocument::fromJson(foundClaim).object();
+        QCOMPARE(claim["state"_L1].toString() + claim["by"_L1].toString(), u"releasedsup"_s);
+    }
+
+    // Last: the server restarts. A connection it closed is replaced within the same call.
+    void closedConnectionIsReplaced()
+    {
+        const auto line = station(u"st1"_s);
+        QCOMPARE(line->claim(record(u"Restart"_s, utc(14), u"e0e0"_s), false).outcome,
+            LineClaim::Outcome::Claimed);
+        QVERIFY2(server.restart(), qPrintable(server.error()));
+        const LineClaim claim = line->claim(record(u"Restart"_s, utc(14, 1), u"e0e1"_s), false);
+        QVERIFY2(claim.outcome == LineClaim::Outcome::Claimed, qPrintable(claim.reason));
+        QVERIFY(line->state().online);
+    }
+};
+
+QTEST_GUILESS_MAIN(LineTest)
+#include "tst_line.moc"

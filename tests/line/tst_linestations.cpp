@@ -1,0 +1,337 @@
+#include "clistation.h"
+#include "linedatabase.h"
+#include "lineschema.h"
+#include "linetestserver.h"
+#include "silentserver.h"
+#include "testenvironment.h"
+#include "tracefiles.h"
+#include "windowdriver.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+QByteArray cpuIdOf(const QString &name)
+{
+    return QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).left(16);
+}
+
+QString absolute(const char *path)
+{
+    return QFileInfo(QString::fromUtf8(path)).absoluteFilePath();
+}
+
+} // namespace
+
+// Stations of one line, each korvane-cli in a folder of its own on its own bench, and the
+// window, against one throwaway line database.
+class TestLineStations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void stationsRacingWriteEachCpuIdOnce_data();
+    void stationsRacingWriteEachCpuIdOnce();
+    void crashBetweenClaimAndWriteStaysInDoubt();
+    void unreachable_data();
+    void unreachable();
+#ifndef Q_OS_WIN
+    void crashBeforeTheUploadIsSettledAtRestart();
+    void outageInALoop_data();
+    void outageInALoop();
+#endif
+    void windowShowsTheLine();
+
+private:
+    CliStation &station(int index, const QJsonObject &extra = {})
+    {
+        while (int(stations.size()) <= index) {
+            const QString login = QStringLiteral("station-%1").arg(stations.size() + 1);
+            stations.push_back(std::make_unique<CliStation>(absolute(KORVANE_CLI), folder->filePath(login)));
+            QJsonObject config { { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" }, { "STATION", stationName(index) },
+                { "LINE_DB", server.conninfo(login) } };
+            for (auto it = extra.begin(); it != extra.end(); ++it)
+                config.insert(it.key(), it.value());
+            stations.back()->writeConfig(config);
+        }
+        return *stations[index];
+    }
+    // Each test's stations under names of their own: the line keeps every test's records.
+    static QString stationName(int index)
+    {
+        return QStringLiteral("%1 %2 %3").arg(QTest::currentTestFunction(), QTest::currentDataTag()).arg(index + 1);
+    }
+    int lineTool(const QStringList &arguments) const
+    {
+        QProcess process;
+        process.start(absolute(KORVANE_LINE_TOOL),
+            QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("supervisor")) } + arguments);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    qint64 storedRecords(const QString &stationName)
+    {
+        const LineDatabase::Result result
+            = admin->exec(QStringLiteral("select count(*) from korvane.records where station = $1"), { stationName });
+        return result.ok ? result.rows.value(0).value(0).toLongLong() : -1;
+    }
+
+    LineTestServer server;
+    std::unique_ptr<LineDatabase> admin;
+    std::unique_ptr<QTemporaryDir> folder;
+    std::vector<std::unique_ptr<CliStation>> stations;
+};
+
+void TestLineStations::initTestCase()
+{
+    QVERIFY2(server.start(), qPrintable(server.error()));
+    admin = std::make_unique<LineDatabase>(server.conninfo());
+    QString reason;
+    QVERIFY2(LineSchema::init(*admin, true, nullptr, &reason), qPrintable(reason));
+    for (int i = 1; i <= 8; ++i)
+        QVERIFY(server.createLogin(QStringLiteral("station-%1").arg(i), QStringLiteral("pw-%1").arg(i),
+            QStringLiteral("korvane_station")));
+    QVERIFY(server.createLogin(QStringLiteral("supervisor"), QStringLiteral("pw-s"), QStringLiteral("korvane_supervisor")));
+}
+
+void TestLineStations::init()
+{
+    stations.clear();
+    folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder->isValid());
+}
+
+void TestLineStations::stationsRacingWriteEachCpuIdOnce_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("two stations") << 2;
+    QTest::newRow("eight stations") << 8;
+}
+
+// The same chip on every station's bench at once, round after round: one write each.
+void TestLineStations::stationsRacingWriteEachCpuIdOnce()
+{
+    QFETCH(int, count);
+    constexpr int rounds = 100;
+    std::vector<std::unique_ptr<QProcess>> loops;
+    std::vector<QStringList> out(count);
+    for (int i = 0; i < count; ++i)
+        loops.push_back(station(i).start({ "basic", "--loop" }));
+    for (int round = 0; round < rounds; ++round) {
+        const QByteArray cpuId = cpuIdOf(QStringLiteral("%1 %2").arg(QTest::currentDataTag()).arg(round));
+        for (int i = 0; i < count; ++i) {
+            QVERIFY2(readUntil(*loops[i], out[i], "WAITING"), qPrintable(out[i].join('\n')));
+            station(i).bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
+        }
+        for (int i = 0; i < count; ++i) {
+            QVERIFY2(readUntil(*loops[i], out[i], "UNITS"), qPrintable(out[i].join('\n')));
+            station(i).bench().detach(QStringLiteral("b1"));
+        }
+    }
+    int written = 0, encrypted = 0, refused = 0;
+    for (int i = 0; i < count; ++i) {
+        loops[i]->kill();
+        loops[i]->waitForFinished(30000);
+        written += station(i).bench().journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size();
+        encrypted += station(i).pluginCalls().count(QStringLiteral("doBasicEncrypt"));
+        refused += out[i].filter(QRegularExpression("^RESULT basic failed exit_code=-11 ")).size();
+    }
+    QCOMPARE(written, rounds);
+    QCOMPARE(encrypted, rounds);
+    QCOMPARE(refused, rounds * (count - 1));
+    // Every record reached the line, the written ones settled: nothing in doubt, no twice.
+    QCOMPARE(lineTool({ "status" }), 0);
+}
+
+void TestLineStations::crashBetweenClaimAndWriteStaysInDoubt()
+{
+    const QByteArray cpuId = cpuIdOf(QStringLiteral("crash"));
+    CliStation &first = station(0);
+    CliStation &second = station(1);
+    first.bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
+    first.bench().setDelay(QStringLiteral("b1"), 2000);
+    second.bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
+    const auto killed = first.start({ "basic" });
+    QStringList out;
+    QVERIFY2(readUntil(*killed, out, "write cpuid..."), qPrintable(out.join('\n')));
+    killed->kill();
+    QVERIFY(killed->waitForFinished(30000));
+
+    CliRun refused = second.run({ "basic" });
+    QCOMPARE(refused.status, 21);
+    QCOMPARE(refused.out.filter(QRegularExpression("^FAIL cpuid in doubt since \\S+ on " + stationName(0) + "$")).size(), 1);
+    QVERIFY(second.pluginCalls().isEmpty());
+
+    QCOMPARE(lineTool({ "release", QString::fromLatin1(cpuId.toHex()), "--reason", "board checked: blank" }), 0);
+    QCOMPARE(second.run({ "basic" }).status, 0);
+    QCOMPARE(second.bench().journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), 1);
+}
+
+void TestLineStations::unreachable_data()
+{
+    QTest::addColumn<QString>("lineDb");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("loggedAtStart");
+    const QString station1 = server.conninfo(QStringLiteral("station-1"));
+    QTest::newRow("password in LINE_DB") << station1 + " password=pw-1" << "must not hold a password"
+                                           << "LINE_DB must not hold a password";
+    QTest::newRow("malformed") << QStringLiteral("host=127.0.0.1 port") << "missing \"=\" after \"port\"" << QString();
+    QTest::newRow("wrong password")
+        << QString(station1).replace(QRegularExpression("passfile=\\S+"), "passfile=WRONG")
+        << "password authentication failed" << QString();
+    QTest::newRow("certificate of another authority")
+        << QString(station1).replace("root.crt", "other-root.crt") << "certificate verify failed" << QString();
+    QTest::newRow("no schema") << server.conninfo(QStringLiteral("station-1"), QStringLiteral("postgres"))
+                               << "schema missing" << QString();
+}
+
+// A guarded Basic action the line database cannot answer: -12, nothing sent or written.
+void TestLineStations::unreachable()
+{
+    QFETCH(QString, lineDb);
+    QFETCH(QString, reason);
+    QFETCH(QString, loggedAtStart);
+    const QString wrongPasswords = folder->filePath("pgpass");
+    QFile passwords(wrongPasswords);
+    QVERIFY(passwords.open(QIODevice::WriteOnly) && passwords.write("*:*:*:station-1:wrong\n") > 0);
+    passwords.close();
+    passwords.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    lineDb.replace("passfile=WRONG", "passfile=" + wrongPasswords);
+    CliStation &bench = station(0, { { "LINE_DB", lineDb }, { "LOG", true } });
+    bench.bench().attach(QStringLiteral("b1"));
+    const CliRun run = bench.run({ "basic" });
+    QCOMPARE(run.status, 22);
+    QVERIFY2(run.out.contains("FAIL check line database...fail"), qPrintable(run.out.join('\n')));
+    QVERIFY(bench.pluginCalls().isEmpty());
+    QVERIFY(bench.bench().journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).isEmpty());
+    QByteArray log;
+    for (const QFileInfo &file : QDir(bench.filePath("log")).entryInfoList({ "App*.log" }, QDir::Files))
+        log += readFile(file.filePath());
+    const QStringList logged = linesOf(log).filter("line database unreachable: ");
+    QCOMPARE(logged.size(), 1);
+    QVERIFY2(logged.constFirst().contains(reason), qPrintable(logged.constFirst()));
+    if (!loggedAtStart.isEmpty())
+        QCOMPARE(linesOf(log).filter(QRegularExpression(" " + loggedAtStart + "$")).size(), 1);
+    // The record waits: the status says so, and the station goes on without the line.
+    QCOMPARE(bench.run({ "status" }).out.constLast(), QStringLiteral("LINE offline, 1 records waiting"));
+}
+
+#ifndef Q_OS_WIN
+// Killed after its record, before the upload: the restart uploads it and settles the claim.
+void TestLineStations::crashBeforeTheUploadIsSettledAtRestart()
+{
+    const QByteArray cpuId = cpuIdOf(QStringLiteral("settled at restart"));
+    CliStation &first = station(0);
+    CliStation &second = station(1);
+    first.bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
+    first.bench().setDelay(QStringLiteral("b1"), 1000);
+    second.bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
+    const auto cut = first.start({ "basic" });
+    QStringList out;
+    QVERIFY2(readUntil(*cut, out, "write cpuid..."), qPrintable(out.join('\n')));
+    // The server goes before the record can reach it: the record stays on the station.
+    QVERIFY(server.stop());
+    QCOMPARE(finishRun(*cut, out).status, 0);
+    QVERIFY(server.start());
+    QCOMPARE(second.run({ "basic" }).out.filter("FAIL cpuid in doubt since").size(), 1);
+
+    QCOMPARE(first.run({ "status" }).out.constLast(), QStringLiteral("LINE online"));
+    const CliRun refused = second.run({ "basic" });
+    QCOMPARE(refused.status, 21);
+    QVERIFY2(refused.out.filter(QRegularExpression("^FAIL cpuid already written at \\S+ on " + stationName(0) + "$")).size() == 1,
+        qPrintable(refused.out.join('\n')));
+    QCOMPARE(lineTool({ "status" }), 0);
+}
+
+void TestLineStations::outageInALoop_data()
+{
+    QTest::addColumn<QString>("policy");
+    QTest::addColumn<QString>("duringOutage");
+    QTest::newRow("refuse") << "refuse" << "RESULT basic failed exit_code=-12";
+    QTest::newRow("local") << "local" << "RESULT basic ok exit_code=0";
+}
+
+// The server goes away in the middle of a loop and comes back: every record reaches it once.
+void TestLineStations::outageInALoop()
+{
+    QFETCH(QString, policy);
+    QFETCH(QString, duringOutage);
+    CliStation &bench = station(0, { { "LINE_DB_OFFLINE", policy } });
+    const auto loop = bench.start({ "basic", "--loop" });
+    QStringList out;
+    const auto unit = [&](const QString &board, const QString &expected) {
+        QVERIFY2(readUntil(*loop, out, "WAITING"), qPrintable(out.join('\n')));
+        bench.bench().attach(board, ZvSim::Loader, cpuIdOf(policy + board));
+        QVERIFY2(readUntil(*loop, out, "RESULT"), qPrintable(out.join('\n')));
+        QVERIFY2(out.constLast().startsWith(expected), qPrintable(out.constLast()));
+        QVERIFY(readUntil(*loop, out, "UNITS"));
+        bench.bench().detach(board);
+    };
+    unit("b1", "RESULT basic ok exit_code=0");
+    QVERIFY(server.stop());
+    unit("b2", duringOutage);
+    unit("b3", duringOutage);
+    QVERIFY(server.start());
+    unit("b4", "RESULT basic ok exit_code=0");
+    loop->kill();
+    loop->waitForFinished(30000);
+
+    const int written = policy == "local" ? 4 : 2;
+    QCOMPARE(bench.bench().journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")).size(), written);
+    QCOMPARE(storedRecords(stationName(0)), 4);
+    QCOMPARE(chainedTraceRecords(bench.filePath("trace")).size(), 4);
+    QCOMPARE(lineTool({ "status" }), 0);
+}
+#endif
+
+// The window's label: offline with what waits while the server is silent — and the start
+// does not wait for it — then online once it answers.
+void TestLineStations::windowShowsTheLine()
+{
+    TestEnvironment environment;
+    SilentServer silent;
+    QVERIFY(silent.port() > 0);
+    const QString silentDb = QStringLiteral("host=127.0.0.1 port=%1 dbname=korvane user=station-1").arg(silent.port());
+    environment.writeFile("config.json",
+        QJsonDocument(QJsonObject { { "TRACE", true }, { "STATION", "station-1" }, { "LINE_DB", silentDb } }).toJson());
+    // Two records from earlier work, not yet on the line.
+    CliStation &earlier = station(0, { { "LINE_DB_OFFLINE", "local" }, { "LINE_DB", silentDb } });
+    earlier.bench().attach(QStringLiteral("b1"));
+    QCOMPARE(earlier.run({ "middle", "--data", earlier.filePath("config.json") }).status, 0);
+    QCOMPARE(earlier.run({ "middle", "--data", earlier.filePath("config.json") }).status, 0);
+    QVERIFY(QDir().rename(earlier.filePath("trace"), environment.filePath("trace")));
+
+    {
+        WindowDriver driver;
+        QElapsedTimer clock;
+        clock.start();
+        driver.open();
+        // A start that waited for the silent server would take its whole timeout of 5 s.
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        auto *label = driver.widget<QLabel>("lineStatusLabel");
+        QVERIFY(label);
+        QCOMPARE(label->text(), QStringLiteral("Line: offline, 2 records waiting"));
+        QVERIFY(driver.close());
+    }
+
+    environment.writeFile("config.json",
+        QJsonDocument(QJsonObject { { "TRACE", true }, { "STATION", "station-1" },
+                          { "LINE_DB", server.conninfo(QStringLiteral("station-1")) } })
+            .toJson());
+    WindowDriver driver;
+    driver.open();
+    QTRY_COMPARE_WITH_TIMEOUT(driver.widget<QLabel>("lineStatusLabel")->text(), QStringLiteral("Line: online"), 15000);
+    QCOMPARE(storedRecords(stationName(0)) >= 2, true);
+    QVERIFY(driver.close());
+}
+
+QTEST_MAIN(TestLineStations)
+#include "tst_linestations.moc"
