@@ -19,6 +19,13 @@
 #   line-server.sh promote DIR         the standby becomes a primary
 #   line-server.sh add-login DIR NAME PASSWORD [ROLE]
 #       a login role (member of ROLE when given) and its line in DIR/pgpass
+#   line-server.sh broker-start ROOT / broker-stop ROOT
+#       For programs that cannot run this script themselves (Windows tests under Wine): a
+#       process that runs this script for them. A request is ROOT/requests/ID.req, this
+#       script's arguments one per line, written whole (renamed into place); the answer is
+#       ROOT/requests/ID.done: the exit status on the first line, then the output.
+#       broker-start makes ROOT afresh (stopping servers left in it); broker-stop ends the
+#       broker and stops every server under ROOT/servers/.
 #
 # Files in DIR:
 #   conninfo        host=127.0.0.1 port=N dbname=korvane user=korvane_admin sslmode=verify-full
@@ -324,10 +331,12 @@ CONF
   standby_port=$(start_on_free_port "$dir/standby" "$dir/run/standby.log") ||
     die "the standby did not start (log: $dir/run/standby.log)"
   write_conninfo "$dir" "$port" "$standby_port"
-  # A commit that needs an xid returns only once the synchronous standby has confirmed it:
-  # when this returns, the standby streams and is synchronous.
+  # A commit that wrote WAL returns only once the synchronous standby has confirmed it: when
+  # this returns, the standby streams and is synchronous. (A transaction that only took an xid
+  # writes no WAL before its commit record and does not wait.)
   timeout 60 "$pg_bin/psql" -X -q -v ON_ERROR_STOP=1 -d "$(< "$dir/conninfo")" \
-    -c "SELECT txid_current()" > /dev/null || die "the standby did not become synchronous"
+    -c "SELECT pg_logical_emit_message(true, 'korvane', 'standby ready')" > /dev/null ||
+    die "the standby did not become synchronous"
 }
 
 cmd_stop() {
@@ -360,6 +369,58 @@ cmd_add_login() {
   printf '*:*:*:%s:%s\n' "$(pgpass_field "$name")" "$(pgpass_field "$password")" >> "$dir/pgpass"
 }
 
+broker_loop() {
+  local root=$1 request id
+  shopt -s nullglob
+  while [ -d "$root/requests" ] && [ ! -f "$root/broker.stop" ]; do
+    for request in "$root"/requests/*.req; do
+      id=${request%.req}
+      mv "$request" "$id.taken"
+      local args=() rc=0 output
+      mapfile -t args < "$id.taken"
+      output=$(bash "$self" "${args[@]}" 2>&1) || rc=$?
+      printf '%s\n%s\n' "$rc" "$output" > "$id.answer"
+      mv "$id.answer" "$id.done"
+      rm -f "$id.taken"
+    done
+    # Requests are rare and each takes far longer than this.
+    sleep 0.05
+  done
+}
+
+stop_servers_under() {
+  local server
+  for server in "$1"/servers/*/; do
+    [ -f "$server/port" ] && cmd_stop "${server%/}" fast
+  done
+  return 0
+}
+
+cmd_broker_start() {
+  local root=${1:?broker-start needs ROOT}
+  if [ -d "$root" ]; then
+    cmd_broker_stop "$root"
+    rm -rf "$root"
+  fi
+  mkdir -p "$root/requests" "$root/servers"
+  root=$(realpath "$root")
+  setsid bash "$self" broker "$root" < /dev/null > "$root/broker.log" 2>&1 &
+  echo $! > "$root/broker.pid"
+}
+
+cmd_broker_stop() {
+  local root=${1:?broker-stop needs ROOT}
+  [ -d "$root" ] || return 0
+  touch "$root/broker.stop"
+  local pid
+  pid=$(cat "$root/broker.pid" 2> /dev/null || true)
+  if [ -n "$pid" ] && grep -qa broker "/proc/$pid/cmdline" 2> /dev/null; then
+    kill "$pid" 2> /dev/null || true
+  fi
+  shopt -s nullglob
+  stop_servers_under "$root"
+}
+
 command=${1:-}
 [ $# -gt 0 ] && shift
 case $command in
@@ -370,6 +431,9 @@ case $command in
   promote) cmd_promote "$@" ;;
   add-login) cmd_add_login "$@" ;;
   watch) watch_owner "$@" ;;
+  broker) broker_loop "$@" ;;
+  broker-start) cmd_broker_start "$@" ;;
+  broker-stop) cmd_broker_stop "$@" ;;
   *)
     sed -n '2,/^set -euo/p' "$self" | sed '$d' | sed 's/^# \{0,1\}//' >&2
     exit 3
