@@ -25,7 +25,7 @@
 #       script's arguments one per line, written whole (renamed into place); the answer is
 #       ROOT/requests/ID.done: the exit status on the first line, then the output.
 #       broker-start makes ROOT afresh (stopping servers left in it); broker-stop ends the
-#       broker and stops every server under ROOT/servers/.
+#       broker, stops every server under ROOT/servers/ and removes their data (logs stay).
 #
 # Files in DIR:
 #   conninfo        host=127.0.0.1 port=N dbname=korvane user=korvane_admin sslmode=verify-full
@@ -388,10 +388,12 @@ broker_loop() {
   done
 }
 
+# Stops every server under ROOT/servers/ and drops their data; their logs stay in run/.
 stop_servers_under() {
   local server
   for server in "$1"/servers/*/; do
     [ -f "$server/port" ] && cmd_stop "${server%/}" fast
+    rm -rf "$server/primary" "$server/standby"
   done
   return 0
 }
