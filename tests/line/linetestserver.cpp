@@ -42,17 +42,24 @@ bool LineTestServer::start()
         problem = QStringLiteral("no temporary directory");
         return false;
     }
-    started = script({ QStringLiteral("start"), directory.path(), QStringLiteral("--owner"),
-        QString::number(QCoreApplication::applicationPid()) });
+    QStringList arguments { QStringLiteral("start"), directory.path(), QStringLiteral("--owner"),
+        QString::number(QCoreApplication::applicationPid()) };
+    if (options & Standby)
+        arguments.append(QStringLiteral("--standby"));
+    started = script(arguments);
     if (!started)
         return false;
-    QFile file(directory.filePath(QStringLiteral("conninfo")));
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = QStringLiteral("no conninfo");
-        return false;
-    }
-    admin = QString::fromUtf8(file.readAll()).trimmed();
-    return true;
+    const auto read = [this](const QString &name, QString *info) {
+        QFile file(directory.filePath(name));
+        if (!file.open(QIODevice::ReadOnly)) {
+            problem = QStringLiteral("no %1").arg(name);
+            return false;
+        }
+        *info = QString::fromUtf8(file.readAll()).trimmed();
+        return true;
+    };
+    return read(QStringLiteral("conninfo"), &admin)
+        && (!(options & Standby) || read(QStringLiteral("conninfo.multi"), &multiHost));
 }
 
 bool LineTestServer::stop()
@@ -65,11 +72,16 @@ bool LineTestServer::startAgain()
     return script({ QStringLiteral("start"), directory.path() });
 }
 
-QString LineTestServer::conninfo(const QString &user, const QString &database) const
+QString LineTestServer::withUser(QString info, const QString &user)
 {
-    QString info = admin;
     if (!user.isEmpty())
         info.replace(QStringLiteral("user=korvane_admin"), QStringLiteral("user=") + user);
+    return info;
+}
+
+QString LineTestServer::conninfo(const QString &user, const QString &database) const
+{
+    QString info = withUser(admin, user);
     if (!database.isEmpty())
         info.replace(QStringLiteral("dbname=korvane "), QStringLiteral("dbname=%1 ").arg(database));
     return info;
@@ -78,6 +90,21 @@ QString LineTestServer::conninfo(const QString &user, const QString &database) c
 bool LineTestServer::restart()
 {
     return stop() && startAgain();
+}
+
+bool LineTestServer::stopPrimary()
+{
+    return script({ QStringLiteral("stop-primary"), directory.path() });
+}
+
+bool LineTestServer::promote()
+{
+    return script({ QStringLiteral("promote"), directory.path() });
+}
+
+QString LineTestServer::multiHostConninfo(const QString &user) const
+{
+    return withUser(multiHost, user);
 }
 
 bool LineTestServer::createLogin(const QString &name, const QString &password, const QString &role)

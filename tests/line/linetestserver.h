@@ -9,7 +9,15 @@
 class LineTestServer
 {
 public:
-    LineTestServer() = default;
+    enum Option {
+        NoOption = 0,
+        Standby = 0x1, // also a synchronous streaming standby: multiHostConninfo() names both
+    };
+
+    explicit LineTestServer(int options = NoOption)
+        : options(options)
+    {
+    }
     ~LineTestServer();
     Q_DISABLE_COPY_MOVE(LineTestServer)
 
@@ -24,14 +32,23 @@ public:
     bool stop();
     bool startAgain();
     bool restart();
+    // Standby only: the primary ends at once, as in a crash; then the standby takes writes.
+    bool stopPrimary();
+    bool promote();
+    // Both servers, the one that takes writes first (target_session_attrs=read-write).
+    QString multiHostConninfo(const QString &user = QString()) const;
     // A login with its password in the server's password file, member of role when given.
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
 
 private:
     bool script(const QStringList &arguments);
 
+    static QString withUser(QString info, const QString &user);
+
+    const int options;
     QTemporaryDir directory;
     QString admin;
+    QString multiHost;
     QString problem;
     bool started = false;
 };
