@@ -97,6 +97,11 @@ bool LineTestServer::stopPrimary()
     return script({ QStringLiteral("stop-primary"), directory.path() });
 }
 
+bool LineTestServer::stopStandby()
+{
+    return script({ QStringLiteral("stop-standby"), directory.path() });
+}
+
 bool LineTestServer::promote()
 {
     return script({ QStringLiteral("promote"), directory.path() });

@@ -35,6 +35,9 @@ public:
     // Standby only: the primary ends at once, as in a crash; then the standby takes writes.
     bool stopPrimary();
     bool promote();
+    // Standby only: while it is down, every commit on the primary waits for it; startAgain()
+    // starts it again.
+    bool stopStandby();
     // Both servers, the one that takes writes first (target_session_attrs=read-write).
     QString multiHostConninfo(const QString &user = QString()) const;
     // A login with its password in the server's password file, member of role when given.

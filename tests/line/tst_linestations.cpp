@@ -1,9 +1,11 @@
 #include "clistation.h"
 #include "linedatabase.h"
 #include "lineschema.h"
+#include "linestation.h"
 #include "linetestserver.h"
 #include "testenvironment.h"
 #include "tracefiles.h"
+#include "tracejournal.h"
 #include "windowdriver.h"
 
 #include <QCryptographicHash>
@@ -48,6 +50,7 @@ private slots:
     void outageInALoop_data();
     void outageInALoop();
     void failOverToTheStandby();
+    void standbyOutageLeavesNoClaimInDoubt();
 #endif
     void windowShowsTheLine();
 
@@ -410,6 +413,46 @@ void TestLineStations::failOverToTheStandby()
         QCOMPARE(storedRecords(stationName(i), &promoted), local);
     }
     QCOMPARE(lineTool({ "status" }, pair.multiHostConninfo(QStringLiteral("supervisor"))), 0);
+}
+
+// A synchronous standby that is down holds every commit on the primary: a claim whose
+// answer never came shows once the standby is back, and the action's record, sent again,
+// settles it then.
+void TestLineStations::standbyOutageLeavesNoClaimInDoubt()
+{
+    LineTestServer pair(LineTestServer::Standby);
+    QVERIFY2(pair.start(), qPrintable(pair.error()));
+    LineDatabase admin(pair.conninfo());
+    QString reason;
+    QVERIFY2(LineSchema::init(admin, true, nullptr, &reason), qPrintable(reason));
+    QVERIFY(pair.createLogin(QStringLiteral("station-1"), QStringLiteral("pw-1"), QStringLiteral("korvane_station")));
+    QTemporaryDir trace;
+    TraceJournal journal(trace.path());
+    LineStation line(pair.conninfo(QStringLiteral("station-1")), trace.path(), LineOfflinePolicy::Refuse,
+        std::chrono::milliseconds(500));
+
+    QVERIFY2(pair.stopStandby(), qPrintable(pair.error()));
+    TraceRecord record;
+    record.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    record.station = stationName(0);
+    record.level = QStringLiteral("basic");
+    record.board = QStringLiteral("Loader");
+    record.cpuId = QString::fromLatin1(cpuIdOf(QStringLiteral("held")).toHex());
+    QCOMPARE(line.claim(record, false).outcome, LineClaim::Outcome::Unreachable);
+    record.exitCode = -12;
+    QVERIFY(journal.append(record));
+    QCOMPARE(line.uploadWaiting().waiting, 1);
+
+    QVERIFY2(pair.startAgain(), qPrintable(pair.error()));
+    const auto claimStates = [&] {
+        return admin.exec(QStringLiteral("SELECT string_agg(state, ',') FROM korvane.claims")).rows.value(0).value(0);
+    };
+    // Both held commits end once the standby has caught up: the claim and the record.
+    QTRY_COMPARE_WITH_TIMEOUT(claimStates(), QStringLiteral("open"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(storedRecords(stationName(0), &admin), 1, 30000);
+    const LineState state = line.uploadWaiting();
+    QVERIFY2(state.online && state.waiting == 0, qPrintable(state.reason));
+    QCOMPARE(claimStates(), QStringLiteral("failed"));
 }
 #endif
 
