@@ -5,6 +5,9 @@
 
 #include <libpq-fe.h>
 
+#include <utility>
+#include <vector>
+
 #ifdef Q_OS_WIN
 #include <winsock2.h>
 #else
@@ -67,6 +70,53 @@ QString oneLine(const char *text)
 QString timeoutReason(std::chrono::milliseconds timeout)
 {
     return QStringLiteral("no answer from the line database within %1 ms").arg(timeout.count());
+}
+
+// The options of one connection attempt, keyword and value.
+using Options = std::vector<std::pair<QByteArray, QByteArray>>;
+
+// The options libpq made of a connection being opened (its string, the service file, the
+// environment), one set per host when they name several; none when they name one.
+std::vector<Options> eachHost(pg_conn *connection)
+{
+    PQconninfoOption *options = PQconninfo(connection);
+    if (!options)
+        return {};
+    Options common;
+    QList<QByteArray> hosts;
+    QList<QByteArray> addresses;
+    QList<QByteArray> ports;
+    for (const PQconninfoOption *option = options; option->keyword; ++option) {
+        if (!option->val || !option->val[0])
+            continue;
+        const QByteArray keyword(option->keyword);
+        const QByteArray value(option->val);
+        if (keyword == "host")
+            hosts = value.split(',');
+        else if (keyword == "hostaddr")
+            addresses = value.split(',');
+        else if (keyword == "port")
+            ports = value.split(',');
+        else if (keyword != "service") // already read into the others
+            common.emplace_back(keyword, value);
+    }
+    PQconninfoFree(options);
+    const qsizetype count = qMax(hosts.size(), addresses.size());
+    if (count < 2)
+        return {};
+    std::vector<Options> each;
+    for (qsizetype i = 0; i < count; ++i) {
+        Options one = common;
+        if (i < hosts.size() && !hosts[i].isEmpty())
+            one.emplace_back("host", hosts[i]);
+        if (i < addresses.size() && !addresses[i].isEmpty())
+            one.emplace_back("hostaddr", addresses[i]);
+        // One port for all hosts, or one each.
+        if (!ports.isEmpty())
+            one.emplace_back("port", ports.size() == 1 ? ports[0] : ports.value(i));
+        each.push_back(std::move(one));
+    }
+    return each;
 }
 
 } // namespace
@@ -228,6 +278,45 @@ bool LineDatabase::openLocked(QString *reason)
         dropLocked();
         return false;
     }
+    const std::vector<Options> hosts = eachHost(connection);
+    if (hosts.empty())
+        return pollLocked(reason, deadline);
+
+    // libpq would try the hosts in turn itself, but with its polling API the time one may
+    // take is left to us: a primary that went silent would take all of it, and the standby
+    // promoted after it would never be asked. Each host gets its share of the time left.
+    dropLocked();
+    QStringList reasons;
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        const Clock::time_point share = Clock::now() + (deadline - Clock::now()) / qint64(hosts.size() - i);
+        std::vector<const char *> hostKeywords;
+        std::vector<const char *> hostValues;
+        for (const auto &[keyword, value] : hosts[i]) {
+            hostKeywords.push_back(keyword.constData());
+            hostValues.push_back(value.constData());
+        }
+        hostKeywords.push_back(nullptr);
+        hostValues.push_back(nullptr);
+        connection = PQconnectStartParams(hostKeywords.data(), hostValues.data(), 0);
+        if (!connection) {
+            *reason = QStringLiteral("out of memory");
+            return false;
+        }
+        QString why;
+        if (PQstatus(connection) != CONNECTION_BAD && pollLocked(&why, share))
+            return true;
+        if (connection) {
+            why = oneLine(PQerrorMessage(connection));
+            dropLocked();
+        }
+        reasons.append(why);
+    }
+    *reason = reasons.join(QStringLiteral("; "));
+    return false;
+}
+
+bool LineDatabase::pollLocked(QString *reason, Clock::time_point deadline)
+{
     PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
     while (polling != PGRES_POLLING_OK) {
         if (polling == PGRES_POLLING_FAILED) {
@@ -235,7 +324,7 @@ bool LineDatabase::openLocked(QString *reason)
             dropLocked();
             return false;
         }
-        // The socket may change from one attempt to the next (several hosts).
+        // The socket may change from one attempt to the next (several addresses).
         const Wait wait = waitForSocket(PQsocket(connection), polling == PGRES_POLLING_READING,
             polling == PGRES_POLLING_WRITING, deadline);
         if (wait == Wait::TimedOut) {

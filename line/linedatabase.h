@@ -57,6 +57,8 @@ private:
     Result sendLocked(const QString &sql, const QStringList *params);
     bool connectLocked(QString *reason, bool checkSchema);
     bool openLocked(QString *reason);
+    // Drives the connection being opened until it is ready or the deadline passes.
+    bool pollLocked(QString *reason, std::chrono::steady_clock::time_point deadline);
     void dropLocked();
 
     mutable QMutex mutex;

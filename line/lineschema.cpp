@@ -130,6 +130,7 @@ DECLARE
     v_hash text;
     v_stored text;
     v_why text;
+    v_outcome text := 'stored';
 BEGIN
     BEGIN
         v_record := p_line::jsonb;
@@ -154,10 +155,10 @@ BEGIN
     WHERE r.station = v_station AND r.day = p_day AND r.seq = v_seq;
     IF FOUND THEN
         IF v_stored = v_hash THEN
-            RETURN QUERY SELECT 'already'::text, NULL::text;
-            RETURN;
+            v_outcome := 'already';
+        ELSE
+            v_why := 'differs from the stored record';
         END IF;
-        v_why := 'differs from the stored record';
     ELSIF v_seq = 1 THEN
         IF v_prev <> repeat('0', 64) THEN
             v_why := 'the first record''s prev is not zeros';
@@ -179,11 +180,14 @@ BEGIN
         RETURN;
     END IF;
 
-    INSERT INTO korvane.records (station, day, seq, line, hash, prev, time, level, cpu_id, exit_code)
-    VALUES (v_station, p_day, v_seq, p_line, v_hash, v_prev, v_record ->> 'time', v_record ->> 'level',
-        v_record ->> 'cpu_id', (v_record ->> 'exit_code')::integer);
+    IF v_outcome = 'stored' THEN
+        INSERT INTO korvane.records (station, day, seq, line, hash, prev, time, level, cpu_id, exit_code)
+        VALUES (v_station, p_day, v_seq, p_line, v_hash, v_prev, v_record ->> 'time', v_record ->> 'level',
+            v_record ->> 'cpu_id', (v_record ->> 'exit_code')::integer);
+    END IF;
 
-    -- The action's record settles the claim made for it, by the login that made it.
+    -- The action's record settles the claim made for it, by the login that made it. Sent
+    -- again too: a claim whose commit waited for a synchronous standby may show only now.
     IF v_record ->> 'level' = 'basic' AND v_record ->> 'cpu_id' IS NOT NULL THEN
         UPDATE korvane.claims c
         SET state = CASE WHEN (v_record ->> 'exit_code')::integer = 0 THEN 'written' ELSE 'failed' END,
@@ -191,7 +195,7 @@ BEGIN
         WHERE c.cpu_id = v_record ->> 'cpu_id' AND c.state = 'open' AND c.station = v_station
             AND c.since = v_record ->> 'time' AND c.db_user = session_user;
     END IF;
-    RETURN QUERY SELECT 'stored'::text, NULL::text;
+    RETURN QUERY SELECT v_outcome, NULL::text;
 END;
 $function$;
 

@@ -1,10 +1,12 @@
 #include "clistation.h"
 #include "linedatabase.h"
 #include "lineschema.h"
+#include "linestation.h"
 #include "linetestserver.h"
 #include "silentserver.h"
 #include "testenvironment.h"
 #include "tracefiles.h"
+#include "tracejournal.h"
 #include "windowdriver.h"
 
 #include <QCryptographicHash>
@@ -48,6 +50,8 @@ private slots:
     void crashBeforeTheUploadIsSettledAtRestart();
     void outageInALoop_data();
     void outageInALoop();
+    void failOverToTheStandby();
+    void standbyOutageLeavesNoClaimInDoubt();
 #endif
     void windowShowsTheLine();
 
@@ -70,17 +74,20 @@ private:
     {
         return QStringLiteral("%1 %2 %3").arg(QTest::currentTestFunction(), QTest::currentDataTag()).arg(index + 1);
     }
-    int lineTool(const QStringList &arguments) const
+    // On this test program's server unless db names another.
+    int lineTool(const QStringList &arguments, QString db = QString()) const
     {
+        if (db.isEmpty())
+            db = server.conninfo(QStringLiteral("supervisor"));
         QProcess process;
-        process.start(absolute(KORVANE_LINE_TOOL),
-            QStringList { QStringLiteral("--db"), server.conninfo(QStringLiteral("supervisor")) } + arguments);
+        process.start(absolute(KORVANE_LINE_TOOL), QStringList { QStringLiteral("--db"), db } + arguments);
         return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
-    qint64 storedRecords(const QString &stationName)
+    qint64 storedRecords(const QString &stationName, LineDatabase *db = nullptr)
     {
+        LineDatabase &on = db ? *db : *admin;
         const LineDatabase::Result result
-            = admin->exec(QStringLiteral("select count(*) from korvane.records where station = $1"), { stationName });
+            = on.exec(QStringLiteral("select count(*) from korvane.records where station = $1"), { stationName });
         return result.ok ? result.rows.value(0).value(0).toLongLong() : -1;
     }
 
@@ -289,6 +296,169 @@ void TestLineStations::outageInALoop()
     QCOMPARE(storedRecords(stationName(0)), 4);
     QCOMPARE(chainedTraceRecords(bench.filePath("trace")).size(), 4);
     QCOMPARE(lineTool({ "status" }), 0);
+}
+
+// The primary crashes while stations race and its synchronous standby is promoted: the
+// stations reconnect on their own, and whatever the primary answered is on the new one.
+void TestLineStations::failOverToTheStandby()
+{
+    LineTestServer pair(LineTestServer::Standby);
+    QVERIFY2(pair.start(), qPrintable(pair.error()));
+    {
+        LineDatabase setup(pair.conninfo());
+        QString reason;
+        QVERIFY2(LineSchema::init(setup, true, nullptr, &reason), qPrintable(reason));
+    }
+    constexpr int count = 3;
+    for (int i = 1; i <= count; ++i)
+        QVERIFY(pair.createLogin(QStringLiteral("station-%1").arg(i), QStringLiteral("pw-%1").arg(i),
+            QStringLiteral("korvane_station")));
+    QVERIFY(pair.createLogin(QStringLiteral("supervisor"), QStringLiteral("pw-s"), QStringLiteral("korvane_supervisor")));
+
+    std::vector<std::unique_ptr<QProcess>> loops;
+    std::vector<QStringList> out(count);
+    for (int i = 0; i < count; ++i) {
+        const QString login = QStringLiteral("station-%1").arg(i + 1);
+        loops.push_back(station(i, { { "LINE_DB", pair.multiHostConninfo(login) } }).start({ "basic", "--loop" }));
+    }
+    const auto put = [&](int i, const QString &board, const QByteArray &cpuId) {
+        if (!readUntil(*loops[i], out[i], "WAITING"))
+            return false;
+        station(i).bench().attach(board, ZvSim::Loader, cpuId);
+        return true;
+    };
+    // The unit's result line once the station is through with it, its upload included.
+    const auto take = [&](int i, const QString &board) {
+        if (!readUntil(*loops[i], out[i], "RESULT"))
+            return QString();
+        const QString result = out[i].constLast();
+        if (!readUntil(*loops[i], out[i], "UNITS"))
+            return QString();
+        station(i).bench().detach(board);
+        return result;
+    };
+    const QRegularExpression written("^RESULT basic ok exit_code=0 ");
+    const QRegularExpression refused("^RESULT basic failed exit_code=-11 ");
+    const QRegularExpression unreachable("^RESULT basic failed exit_code=-12 ");
+    // Outside the switch every unit reaches the line: one station writes, the others are refused.
+    const auto race = [&](const QString &board) {
+        const QByteArray cpuId = cpuIdOf(board);
+        for (int i = 0; i < count; ++i) {
+            if (!put(i, board, cpuId))
+                return QStringLiteral("station %1 waits for no board").arg(i + 1);
+        }
+        int writes = 0;
+        for (int i = 0; i < count; ++i) {
+            const QString result = take(i, board);
+            if (result.contains(written))
+                ++writes;
+            else if (!result.contains(refused))
+                return QStringLiteral("station %1 on %2: %3").arg(i + 1).arg(board, result);
+        }
+        return writes == 1 ? QString() : QStringLiteral("%1 writes of %2").arg(writes).arg(board);
+    };
+
+    constexpr int rounds = 8;
+    for (int round = 0; round < rounds; ++round) {
+        const QString problem = race(QStringLiteral("before-%1").arg(round));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+    // The first station has claimed and writes when the primary goes: its record cannot be
+    // uploaded before the promotion. The others try the same chip during the switch.
+    const QByteArray chip = cpuIdOf(QStringLiteral("switch"));
+    QVERIFY(put(0, QStringLiteral("switch"), chip));
+    station(0).bench().setDelay(QStringLiteral("switch"), 500);
+    QVERIFY2(readUntil(*loops[0], out[0], "write cpuid..."), qPrintable(out[0].join('\n')));
+    QVERIFY2(pair.stopPrimary(), qPrintable(pair.error()));
+    for (int i = 1; i < count; ++i)
+        QVERIFY(put(i, QStringLiteral("switch"), chip));
+    QVERIFY(take(0, QStringLiteral("switch")).contains(written));
+    QVERIFY2(pair.promote(), qPrintable(pair.error()));
+    int duringSwitch = 0;
+    for (int i = 1; i < count; ++i) {
+        const QString result = take(i, QStringLiteral("switch"));
+        QVERIFY2(result.contains(unreachable) || result.contains(refused), qPrintable(result));
+        duringSwitch += result.contains(unreachable);
+    }
+    qDebug() << duringSwitch << "of" << count - 1 << "units during the switch found no line database";
+
+    // The claim the crashed primary confirmed holds on the promoted standby.
+    for (int i = 0; i < count; ++i)
+        QVERIFY(put(i, QStringLiteral("again"), chip));
+    const QRegularExpression firstStation(
+        "^FAIL cpuid (in doubt since|already written at) \\S+ on " + QRegularExpression::escape(stationName(0)) + "$");
+    for (int i = 0; i < count; ++i) {
+        const qsizetype before = out[i].size();
+        const QString result = take(i, QStringLiteral("again"));
+        QVERIFY2(result.contains(refused), qPrintable(result));
+        if (i > 0)
+            QVERIFY2(!out[i].mid(before).filter(firstStation).isEmpty(), qPrintable(out[i].mid(before).join('\n')));
+    }
+    for (int round = 0; round < rounds; ++round) {
+        const QString problem = race(QStringLiteral("after-%1").arg(round));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+    QHash<QString, int> writesPerBoard;
+    for (int i = 0; i < count; ++i) {
+        loops[i]->kill();
+        loops[i]->waitForFinished(30000);
+        for (const QJsonObject &call : station(i).bench().journalCalls(QStringLiteral("ZV_WriteVendorRpmbData")))
+            ++writesPerBoard[call.value("board").toString()];
+    }
+    QCOMPARE(writesPerBoard.size(), 2 * rounds + 1);
+    for (auto it = writesPerBoard.cbegin(); it != writesPerBoard.cend(); ++it)
+        QVERIFY2(it.value() == 1, qPrintable(QStringLiteral("%1 written %2 times").arg(it.key()).arg(it.value())));
+
+    // Every record of every station is on the promoted server, and nothing is in doubt.
+    LineDatabase promoted(pair.multiHostConninfo());
+    for (int i = 0; i < count; ++i) {
+        const qint64 local = chainedTraceRecords(station(i).filePath("trace")).size();
+        QCOMPARE(local, 2 * rounds + 2);
+        QCOMPARE(storedRecords(stationName(i), &promoted), local);
+    }
+    QCOMPARE(lineTool({ "status" }, pair.multiHostConninfo(QStringLiteral("supervisor"))), 0);
+}
+
+// A synchronous standby that is down holds every commit on the primary: a claim whose
+// answer never came shows once the standby is back, and the action's record, sent again,
+// settles it then.
+void TestLineStations::standbyOutageLeavesNoClaimInDoubt()
+{
+    LineTestServer pair(LineTestServer::Standby);
+    QVERIFY2(pair.start(), qPrintable(pair.error()));
+    LineDatabase admin(pair.conninfo());
+    QString reason;
+    QVERIFY2(LineSchema::init(admin, true, nullptr, &reason), qPrintable(reason));
+    QVERIFY(pair.createLogin(QStringLiteral("station-1"), QStringLiteral("pw-1"), QStringLiteral("korvane_station")));
+    QTemporaryDir trace;
+    TraceJournal journal(trace.path());
+    LineStation line(pair.conninfo(QStringLiteral("station-1")), trace.path(), LineOfflinePolicy::Refuse,
+        std::chrono::milliseconds(500));
+
+    QVERIFY2(pair.stopStandby(), qPrintable(pair.error()));
+    TraceRecord record;
+    record.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    record.station = stationName(0);
+    record.level = QStringLiteral("basic");
+    record.board = QStringLiteral("Loader");
+    record.cpuId = QString::fromLatin1(cpuIdOf(QStringLiteral("held")).toHex());
+    QCOMPARE(line.claim(record, false).outcome, LineClaim::Outcome::Unreachable);
+    record.exitCode = -12;
+    QVERIFY(journal.append(record));
+    QCOMPARE(line.uploadWaiting().waiting, 1);
+
+    QVERIFY2(pair.start(), qPrintable(pair.error()));
+    const auto claimStates = [&] {
+        return admin.exec(QStringLiteral("SELECT string_agg(state, ',') FROM korvane.claims")).rows.value(0).value(0);
+    };
+    // Both held commits end once the standby has caught up: the claim and the record.
+    QTRY_COMPARE_WITH_TIMEOUT(claimStates(), QStringLiteral("open"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(storedRecords(stationName(0), &admin), 1, 30000);
+    const LineState state = line.uploadWaiting();
+    QVERIFY2(state.online && state.waiting == 0, qPrintable(state.reason));
+    QCOMPARE(claimStates(), QStringLiteral("failed"));
 }
 #endif
 

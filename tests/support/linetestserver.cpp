@@ -125,6 +125,11 @@ bool LineTestServer::stopPrimary()
     return run({QStringLiteral("stop-primary"), scriptDirectory});
 }
 
+bool LineTestServer::stopStandby()
+{
+    return run({QStringLiteral("stop-standby"), scriptDirectory});
+}
+
 bool LineTestServer::promote()
 {
     return run({QStringLiteral("promote"), scriptDirectory});

@@ -42,6 +42,7 @@ public:
     bool restart();
     // The primary ends at once, as in a crash; the standby stays.
     bool stopPrimary();
+    bool stopStandby();
     bool promote();
     // A login role NAME with PASSWORD (member of ROLE when given) and its password in passFile().
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
