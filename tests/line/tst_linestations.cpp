@@ -46,13 +46,11 @@ private slots:
     void crashBetweenClaimAndWriteStaysInDoubt();
     void unreachable_data();
     void unreachable();
-#ifndef Q_OS_WIN
     void crashBeforeTheUploadIsSettledAtRestart();
     void outageInALoop_data();
     void outageInALoop();
     void failOverToTheStandby();
     void standbyOutageLeavesNoClaimInDoubt();
-#endif
     void windowShowsTheLine();
 
 private:
@@ -139,7 +137,7 @@ void TestLineStations::stationsRacingWriteEachCpuIdOnce()
             station(i).bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
         }
         for (int i = 0; i < count; ++i) {
-            QVERIFY2(readUntil(*loops[i], out[i], "UNITS"), qPrintable(out[i].join('\n')));
+            QVERIFY2(readUntil(*loops[i], out[i], "UNITS"), qPrintable(QString::number(i) + ": " + out[i].join('\n')));
             station(i).bench().detach(QStringLiteral("b1"));
         }
     }
@@ -231,7 +229,6 @@ void TestLineStations::unreachable()
     QCOMPARE(bench.run({ "status" }).out.constLast(), QStringLiteral("LINE offline, 1 records waiting"));
 }
 
-#ifndef Q_OS_WIN
 // Killed after its record, before the upload: the restart uploads it and settles the claim.
 void TestLineStations::crashBeforeTheUploadIsSettledAtRestart()
 {
@@ -460,7 +457,6 @@ void TestLineStations::standbyOutageLeavesNoClaimInDoubt()
     QVERIFY2(state.online && state.waiting == 0, qPrintable(state.reason));
     QCOMPARE(claimStates(), QStringLiteral("failed"));
 }
-#endif
 
 // The window's label: offline with what waits while the server is silent — and the start
 // does not wait for it — then online once it answers.
