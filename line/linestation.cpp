@@ -49,7 +49,8 @@ LineStation::LineStation(const QString &conninfo, const QString &traceDirectory,
 LineStation::~LineStation()
 {
     if (d->thread) {
-        // An upload under way stops before its next record.
+        // An upload under way stops before its next record, or gives up waiting for the
+        // server: only this thread's calls, never a worker's claim.
         d->thread->requestInterruption();
         d->thread->quit();
         d->thread->wait();
@@ -176,6 +177,9 @@ LineState LineStation::uploadLocked()
     }
     if (moved && !LineUpload::writeCursor(d->directory, offsets) && state.reason.isEmpty())
         state.reason = QStringLiteral("cannot write %1").arg(LineUpload::cursorPath(d->directory));
+    // Stopped: the upload says nothing about the server, and counting would hold up the stop.
+    if (QThread::currentThread()->isInterruptionRequested())
+        return state;
     state.waiting = LineUpload::countWaiting(d->directory, offsets);
     setState(state);
     return state;
