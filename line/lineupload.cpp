@@ -77,10 +77,13 @@ bool writeCursor(const QString &traceDirectory, const QHash<QString, qint64> &of
         && file.commit();
 }
 
-qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets)
+qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets,
+    const std::function<bool()> &keepGoing)
 {
     qint64 waiting = 0;
     for (const QString &path : Trace::filesIn(traceDirectory)) {
+        if (keepGoing && !keepGoing())
+            break;
         const QString name = QFileInfo(path).fileName();
         // Fully uploaded files cost a seek to their end, not a read.
         const qint64 offset = offsets.value(name, 0);
