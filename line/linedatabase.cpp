@@ -1,6 +1,7 @@
 #include "linedatabase.h"
 
 #include <QMutexLocker>
+#include <QThread>
 #include <QtGlobal>
 
 #include <libpq-fe.h>
@@ -19,18 +20,29 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-enum class Wait { Ready, TimedOut, Failed };
+enum class Wait { Ready, TimedOut, Stopped, Failed };
 
-// Waits until the socket can be read (or written) or the deadline passes. The one place
-// that differs between the systems.
+// How long a wait goes before it looks whether its thread is being stopped.
+constexpr std::chrono::milliseconds stopCheckInterval(50);
+
+bool stopRequested()
+{
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
+// Waits until the socket can be read (or written), the deadline passes or the calling
+// thread is asked to stop. The one place that differs between the systems.
 Wait waitForSocket(int socket, bool forRead, bool forWrite, Clock::time_point deadline)
 {
     if (socket < 0)
         return Wait::Failed;
     for (;;) {
+        if (stopRequested())
+            return Wait::Stopped;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return Wait::TimedOut;
+        const auto slice = qMin(left, stopCheckInterval);
 #ifdef Q_OS_WIN
         fd_set readable;
         fd_set writable;
@@ -41,8 +53,8 @@ Wait waitForSocket(int socket, bool forRead, bool forWrite, Clock::time_point de
         if (forWrite)
             FD_SET(static_cast<SOCKET>(socket), &writable);
         timeval timeout;
-        timeout.tv_sec = static_cast<long>(left.count() / 1000);
-        timeout.tv_usec = static_cast<long>((left.count() % 1000) * 1000);
+        timeout.tv_sec = 0;
+        timeout.tv_usec = static_cast<long>(slice.count() * 1000);
         const int ready = select(0, &readable, &writable, nullptr, &timeout);
         if (ready > 0)
             return Wait::Ready;
@@ -52,7 +64,7 @@ Wait waitForSocket(int socket, bool forRead, bool forWrite, Clock::time_point de
         pollfd descriptor {};
         descriptor.fd = socket;
         descriptor.events = static_cast<short>((forRead ? POLLIN : 0) | (forWrite ? POLLOUT : 0));
-        const int ready = poll(&descriptor, 1, static_cast<int>(qMin<qint64>(left.count(), 60000)));
+        const int ready = poll(&descriptor, 1, static_cast<int>(slice.count()));
         if (ready > 0)
             return Wait::Ready;
         if (ready < 0 && errno != EINTR)
@@ -70,6 +82,12 @@ QString oneLine(const char *text)
 QString timeoutReason(std::chrono::milliseconds timeout)
 {
     return QStringLiteral("no answer from the line database within %1 ms").arg(timeout.count());
+}
+
+QString noAnswerReason(Wait wait, std::chrono::milliseconds timeout)
+{
+    return wait == Wait::Stopped ? QStringLiteral("stopped before the line database answered")
+                                 : timeoutReason(timeout);
 }
 
 // The options of one connection attempt, keyword and value.
@@ -310,6 +328,8 @@ bool LineDatabase::openLocked(QString *reason)
             dropLocked();
         }
         reasons.append(why);
+        if (stopRequested())
+            break;
     }
     *reason = reasons.join(QStringLiteral("; "));
     return false;
@@ -327,8 +347,8 @@ bool LineDatabase::pollLocked(QString *reason, Clock::time_point deadline)
         // The socket may change from one attempt to the next (several addresses).
         const Wait wait = waitForSocket(PQsocket(connection), polling == PGRES_POLLING_READING,
             polling == PGRES_POLLING_WRITING, deadline);
-        if (wait == Wait::TimedOut) {
-            *reason = timeoutReason(timeout);
+        if (wait == Wait::TimedOut || wait == Wait::Stopped) {
+            *reason = noAnswerReason(wait, timeout);
             dropLocked();
             return false;
         }
@@ -356,12 +376,12 @@ LineDatabase::Result LineDatabase::exec(const QString &sql, const QStringList &p
     Result result;
     // A connection kept from an earlier call may have been closed by the server meanwhile
     // (a restart, a fail-over): such a call is made once more on a new connection. Only
-    // then, and never after a timeout, so a call still costs one timeout at most.
+    // then, and never after a timeout or a stop, so a call still costs one timeout at most.
     const bool kept = connection && PQstatus(connection) == CONNECTION_OK;
     if (!connectLocked(&result.error, wantSchemaCheck))
         return result;
     result = execLocked(sql, params);
-    if (result.ok || !kept || connection || timedOut)
+    if (result.ok || !kept || connection || unanswered)
         return result;
     Result again;
     if (!connectLocked(&again.error, wantSchemaCheck))
@@ -386,7 +406,7 @@ LineDatabase::Result LineDatabase::execLocked(const QString &sql, const QStringL
 LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringList *params)
 {
     Result result;
-    timedOut = false;
+    unanswered = false;
     const Clock::time_point deadline = Clock::now() + timeout;
     const QByteArray query = sql.toUtf8();
     int sent = 0;
@@ -423,9 +443,9 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
         if (flushed < 0)
             return fail(oneLine(PQerrorMessage(connection)));
         const Wait wait = waitForSocket(PQsocket(connection), true, true, deadline);
-        if (wait == Wait::TimedOut) {
-            timedOut = true;
-            return fail(timeoutReason(timeout));
+        if (wait == Wait::TimedOut || wait == Wait::Stopped) {
+            unanswered = true;
+            return fail(noAnswerReason(wait, timeout));
         }
         if (wait == Wait::Failed || !PQconsumeInput(connection))
             return fail(oneLine(PQerrorMessage(connection)));
@@ -435,9 +455,9 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
     for (;;) {
         while (PQisBusy(connection)) {
             const Wait wait = waitForSocket(PQsocket(connection), true, false, deadline);
-            if (wait == Wait::TimedOut) {
-                timedOut = true;
-                return fail(timeoutReason(timeout));
+            if (wait == Wait::TimedOut || wait == Wait::Stopped) {
+                unanswered = true;
+                return fail(noAnswerReason(wait, timeout));
             }
             if (wait == Wait::Failed || !PQconsumeInput(connection))
                 return fail(oneLine(PQerrorMessage(connection)));

@@ -13,7 +13,9 @@ struct pg_conn;
 // One connection to the line database through libpq, opened on demand and shared by the
 // threads of one program: a call waits for the one before it. Every call is bounded in
 // time: a server that accepts connections and never answers costs at most the timeout,
-// then the connection is dropped and the call fails with the reason.
+// then the connection is dropped and the call fails with the reason. A call made on a
+// QThread whose interruption is requested gives up at once, the same way: a thread being
+// stopped does not wait for the server.
 class LineDatabase
 {
 public:
@@ -66,7 +68,7 @@ private:
     const std::chrono::milliseconds timeout;
     pg_conn *connection = nullptr;
     bool schemaChecked = false;
-    bool timedOut = false; // the last statement got no answer in time
+    bool unanswered = false; // the last statement got no answer: timed out or stopped
     // What a reconnection inside exec() checks: what the last connect() asked for.
     bool wantSchemaCheck = true;
 };

@@ -15,6 +15,12 @@ constexpr std::chrono::seconds backgroundInterval(30);
 // A long first upload keeps what it got through even if the program stops before the end.
 constexpr int answersPerCursorWrite = 100;
 
+// False once the thread is asked to stop: only the background thread ever is.
+bool keepGoing()
+{
+    return !QThread::currentThread()->isInterruptionRequested();
+}
+
 } // namespace
 
 struct LineStation::Private
@@ -42,14 +48,13 @@ LineStation::LineStation(const QString &conninfo, const QString &traceDirectory,
     : d(std::make_unique<Private>(conninfo, traceDirectory, policy, timeout))
 {
     qRegisterMetaType<LineState>();
-    // Known before the server is asked: the window shows it at once.
-    d->state.waiting = LineUpload::countWaiting(d->directory, LineUpload::readCursor(d->directory));
 }
 
 LineStation::~LineStation()
 {
     if (d->thread) {
-        // An upload under way stops before its next record.
+        // An upload under way stops before its next record, or gives up waiting for the
+        // server: only this thread's calls, never a worker's claim.
         d->thread->requestInterruption();
         d->thread->quit();
         d->thread->wait();
@@ -150,7 +155,6 @@ LineState LineStation::uploadLocked()
     bool moved = false;
     if (state.online) {
         int sinceWrite = 0;
-        const auto keepGoing = [] { return !QThread::currentThread()->isInterruptionRequested(); };
         for (const QString &path : files) {
             const QString name = QFileInfo(path).fileName();
             const qint64 offset = offsets.value(name, 0);
@@ -176,8 +180,10 @@ LineState LineStation::uploadLocked()
     }
     if (moved && !LineUpload::writeCursor(d->directory, offsets) && state.reason.isEmpty())
         state.reason = QStringLiteral("cannot write %1").arg(LineUpload::cursorPath(d->directory));
-    state.waiting = LineUpload::countWaiting(d->directory, offsets);
-    setState(state);
+    state.waiting = LineUpload::countWaiting(d->directory, offsets, keepGoing);
+    // Stopped: the upload says nothing about the server, and the count fell short.
+    if (keepGoing())
+        setState(state);
     return state;
 }
 
@@ -194,6 +200,14 @@ void LineStation::startBackgroundUploads()
     const auto upload = [this] {
         if (!d->uploadMutex.tryLock())
             return;
+        // What waits is shown before the server is asked, which may take the whole timeout.
+        if (state().waiting < 0) {
+            LineState counted = state();
+            counted.waiting
+                = LineUpload::countWaiting(d->directory, LineUpload::readCursor(d->directory), keepGoing);
+            if (keepGoing())
+                setState(counted);
+        }
         uploadLocked();
         d->uploadMutex.unlock();
     };

@@ -33,7 +33,9 @@ struct LineClaim
 struct LineState
 {
     bool online = false;
-    qint64 waiting = 0;
+    // -1 until counted: the first count is made off the caller's thread, as reading a long
+    // trace takes a while.
+    qint64 waiting = -1;
     // Why the last call did not get through, or why uploading stopped; empty when it did.
     QString reason;
 };
@@ -63,8 +65,9 @@ public:
     // connection's timeout when the server does not answer.
     LineState uploadWaiting();
 
-    // Uploads in the background now and every little while from now on, never on the
-    // calling thread: for the window, whose start must not wait for the server.
+    // Counts what waits, then uploads, in the background now and every little while from
+    // now on, never on the calling thread: for the window, whose start must wait neither
+    // for the server nor for reading the trace.
     void startBackgroundUploads();
 
     LineState state() const;

@@ -8,7 +8,31 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <QRandomGenerator>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+// Puts source in target's place in one step: a reader finds the old file or the new one,
+// never a part of either. The one place that differs between the systems.
+bool replaceFile(const QString &source, const QString &target)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(source).utf16()),
+               reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(target).utf16()),
+               MOVEFILE_REPLACE_EXISTING)
+        != 0;
+#else
+    return std::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) == 0;
+#endif
+}
+
+} // namespace
 
 namespace LineUpload {
 
@@ -72,15 +96,30 @@ bool writeCursor(const QString &traceDirectory, const QHash<QString, qint64> &of
     QJsonObject object;
     for (auto it = offsets.begin(); it != offsets.end(); ++it)
         object.insert(it.key(), it.value());
-    QSaveFile file(cursorPath(traceDirectory));
-    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) >= 0
-        && file.commit();
+    const QByteArray text = QJsonDocument(object).toJson();
+    // Replaced, but not flushed to disk: that cost as much as the upload itself, and a
+    // cursor lost to a power cut only has its records sent again, which the server answers
+    // "already". One cut short is no JSON object and reads as absent.
+    const QString path = cursorPath(traceDirectory);
+    QFile file(QStringLiteral("%1.%2").arg(path).arg(
+        QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    const bool written = file.write(text) == text.size() && file.flush();
+    file.close();
+    if (written && replaceFile(file.fileName(), path))
+        return true;
+    file.remove();
+    return false;
 }
 
-qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets)
+qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets,
+    const std::function<bool()> &keepGoing)
 {
     qint64 waiting = 0;
     for (const QString &path : Trace::filesIn(traceDirectory)) {
+        if (keepGoing && !keepGoing())
+            break;
         const QString name = QFileInfo(path).fileName();
         // Fully uploaded files cost a seek to their end, not a read.
         const qint64 offset = offsets.value(name, 0);

@@ -33,8 +33,10 @@ QString cursorPath(const QString &traceDirectory);
 QHash<QString, qint64> readCursor(const QString &traceDirectory);
 bool writeCursor(const QString &traceDirectory, const QHash<QString, qint64> &offsets);
 
-// How many records of the directory wait for the server.
-qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets);
+// How many records of the directory wait for the server; short of it when keepGoing
+// (asked before each file) says to stop.
+qint64 countWaiting(const QString &traceDirectory, const QHash<QString, qint64> &offsets,
+    const std::function<bool()> &keepGoing = {});
 
 struct Answer
 {

@@ -92,8 +92,13 @@ MainWindow::MainWindow(QWidget *parent)
 
 void MainWindow::showLineState(LineState state)
 {
-    lineStatusLabel->setText(state.online ? tr("Line: online")
-                                          : tr("Line: offline, %n records waiting", nullptr, int(state.waiting)));
+    // Nothing to say before the first count, which is made in the background.
+    if (!state.online && state.waiting < 0)
+        lineStatusLabel->clear();
+    else
+        lineStatusLabel->setText(state.online
+                ? tr("Line: online")
+                : tr("Line: offline, %n records waiting", nullptr, int(state.waiting)));
 }
 
 MainWindow::~MainWindow()

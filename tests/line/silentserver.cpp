@@ -6,6 +6,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -68,4 +69,18 @@ SilentServer::~SilentServer()
 {
     if (socket >= 0)
         closeSocket(Socket(socket));
+}
+
+bool SilentServer::waitForCaller(int milliseconds) const
+{
+    if (socket < 0)
+        return false;
+    // A completed handshake waiting in the backlog makes the listener readable.
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Socket(socket), &readable);
+    timeval timeout {};
+    timeout.tv_sec = milliseconds / 1000;
+    timeout.tv_usec = (milliseconds % 1000) * 1000;
+    return ::select(static_cast<int>(socket) + 1, &readable, nullptr, nullptr, &timeout) > 0;
 }

@@ -10,6 +10,8 @@ public:
     ~SilentServer();
     Q_DISABLE_COPY_MOVE(SilentServer)
     int port() const { return listening; }
+    // Whether a caller has connected, waiting at most the given time.
+    bool waitForCaller(int milliseconds) const;
 
 private:
     qintptr socket = -1;

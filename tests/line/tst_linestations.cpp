@@ -484,7 +484,7 @@ void TestLineStations::windowShowsTheLine()
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         auto *label = driver.widget<QLabel>("lineStatusLabel");
         QVERIFY(label);
-        QCOMPARE(label->text(), QStringLiteral("Line: offline, 2 records waiting"));
+        QTRY_COMPARE(label->text(), QStringLiteral("Line: offline, 2 records waiting"));
         QVERIFY(driver.close());
     }
 
