@@ -170,6 +170,8 @@ int Station::runLoop()
 {
     int passed = 0;
     int failed = 0;
+    // Listening before "WAITING" is printed: a board attached as soon as it is read is seen.
+    subscribeToDeviceChanges();
     while (!stopRequested) {
         QString status;
         std::optional<Refusal> refused;
@@ -210,18 +212,23 @@ qint32 Station::runAction(const QString &deviceStatus)
     return worker.getExitCode();
 }
 
+void Station::subscribeToDeviceChanges()
+{
+    // The same notifications as the window's: subscribed once, before the first look,
+    // so that no change between the look and the wait is missed.
+    if (deviceEvents)
+        return;
+    notificationWindow = std::make_unique<QWindow>();
+    deviceEvents = std::make_unique<CDeviceEventFilter>();
+    deviceEvents->registerEvent(notificationWindow.get());
+    QCoreApplication::instance()->installNativeEventFilter(deviceEvents.get());
+}
+
 bool Station::waitUntil(const std::function<bool()> &ready, int timeoutMs)
 {
     if (stopRequested)
         return false;
-    // The same notifications as the window's: subscribed once, before the first look,
-    // so that no change between the look and the wait is missed.
-    if (!deviceEvents) {
-        notificationWindow = std::make_unique<QWindow>();
-        deviceEvents = std::make_unique<CDeviceEventFilter>();
-        deviceEvents->registerEvent(notificationWindow.get());
-        QCoreApplication::instance()->installNativeEventFilter(deviceEvents.get());
-    }
+    subscribeToDeviceChanges();
     if (ready())
         return true;
     QEventLoop loop;

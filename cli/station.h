@@ -49,6 +49,7 @@ private:
     // Waits, woken by device changes only, until ready says yes for a fresh scan; false
     // when the time ran out or a stop was asked for. A negative timeout waits for good.
     bool waitUntil(const std::function<bool()> &ready, int timeoutMs);
+    void subscribeToDeviceChanges();
 
     const StationOptions options;
     const ActionParameters action;

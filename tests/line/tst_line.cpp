@@ -1,3 +1,4 @@
+#include "linetestmain.h"
 #include "linedatabase.h"
 #include "lineschema.h"
 #include "linestation.h"
@@ -557,5 +558,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(LineTest)
+KORVANE_LINE_TEST_MAIN(LineTest, QCoreApplication)
 #include "tst_line.moc"

@@ -1,3 +1,4 @@
+#include "linetestmain.h"
 #include "clistation.h"
 #include "linedatabase.h"
 #include "lineschema.h"
@@ -9,6 +10,7 @@
 #include "tracejournal.h"
 #include "windowdriver.h"
 
+#include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -499,5 +501,5 @@ void TestLineStations::windowShowsTheLine()
     QVERIFY(driver.close());
 }
 
-QTEST_MAIN(TestLineStations)
+KORVANE_LINE_TEST_MAIN(TestLineStations, QApplication)
 #include "tst_linestations.moc"

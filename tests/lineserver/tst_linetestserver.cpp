@@ -1,5 +1,6 @@
 // The throwaway servers the line database's tests stand on: what they accept and refuse, and
 // the outage steps. Under Wine this is also libpq for Windows against the Linux servers.
+#include "linetestmain.h"
 #include "linetestserver.h"
 
 #include <QtTest>
@@ -171,5 +172,5 @@ void TestLineTestServer::standbyTakesOverWhenPromoted()
     ASK(server.multiHostConninfo(admin), QStringLiteral("SELECT count(*) FROM t"), QStringLiteral("2"));
 }
 
-QTEST_GUILESS_MAIN(TestLineTestServer)
+KORVANE_LINE_TEST_MAIN(TestLineTestServer, QCoreApplication)
 #include "tst_linetestserver.moc"
