@@ -96,22 +96,8 @@ private:
     }
     void prepare(QProcess &process, const QString &executable, const QStringList &arguments) const
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        const QString work = env->filePath(QStringLiteral("work"));
-#ifdef Q_OS_UNIX
-        // A private runtime directory keeps Qt's warning about a missing one off stderr.
-        QFile::setPermissions(work + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work + "/runtime");
-#else
-        // The copy finds Qt, the device library and the platform plug-in in the build's folder.
-        const QString bin = QDir::toNativeSeparators(QFileInfo(absolute(KORVANE_CLI)).absolutePath());
-        environment.insert(QStringLiteral("PATH"), bin + ';' + environment.value(QStringLiteral("PATH")));
-        environment.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
-#endif
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(work);
-        process.setProgram(executable);
-        process.setArguments(arguments);
+        prepareCliProcess(process, absolute(KORVANE_CLI), env->filePath(QStringLiteral("work")),
+            QProcessEnvironment::systemEnvironment(), executable, arguments);
     }
     std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &executable = {}) const
     {

@@ -1,5 +1,7 @@
 #include "linecommands.h"
 
+#include "consoleoutput.h"
+
 #include "linedatabase.h"
 #include "lineschema.h"
 #include "lineupload.h"
@@ -16,16 +18,9 @@ namespace LineCommands {
 
 namespace {
 
-void write(std::FILE *stream, QByteArrayView bytes)
-{
-    std::fwrite(bytes.data(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-}
-
-void print(const QString &text)
-{
-    write(stdout, text.toUtf8());
-}
+using ConsoleOutput::print;
+using ConsoleOutput::printError;
+using ConsoleOutput::writeLine;
 
 // Connects and checks the schema; the exit status when that fails.
 int connectOrStatus(LineDatabase &database)
@@ -106,11 +101,6 @@ void printSection(const QString &title, const QStringList &lines)
 }
 
 } // namespace
-
-void printError(const QString &text)
-{
-    write(stderr, text.toUtf8());
-}
 
 int init(LineDatabase &database, bool roles)
 {

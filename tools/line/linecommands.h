@@ -23,6 +23,5 @@ int release(LineDatabase &database, const QString &cpuId, const QString &reason)
 int find(LineDatabase &database, const QString &cpuId);
 int push(LineDatabase &database, const QStringList &directories);
 
-void printError(const QString &text);
 
 } // namespace LineCommands

@@ -1,6 +1,7 @@
 // korvane-line: sets up the line database, shows what it holds of the stations' records and
 // claims, ends claims in doubt, and uploads trace folders.
 
+#include "consoleoutput.h"
 #include "linecommands.h"
 #include "linedatabase.h"
 
@@ -46,7 +47,7 @@ command line; 4 status found problems.
 
 int usageError(const QCommandLineParser &parser, const QString &reason)
 {
-    printError(QStringLiteral("korvane-line: %1\n%2\nSee korvane-line --help.")
+    ConsoleOutput::printError(QStringLiteral("korvane-line: %1\n%2\nSee korvane-line --help.")
                    .arg(reason, parser.helpText().section(QLatin1Char('\n'), 0, 0)));
     return ExitUsage;
 }

@@ -1,6 +1,7 @@
 // korvane-trace: checks the chain of the bench's trace files, and reads them: the records
 // of one board, and the passed and failed actions of each day.
 
+#include "consoleoutput.h"
 #include "tracecommands.h"
 
 #include <QCommandLineParser>
@@ -57,7 +58,7 @@ QString commandsHelp(const QString &defaultDirectory)
 int usageError(const QCommandLineParser &parser, const QString &reason)
 {
     // The help's first line is the short usage.
-    printError(QStringLiteral("korvane-trace: %1\n%2\nSee korvane-trace --help.")
+    ConsoleOutput::printError(QStringLiteral("korvane-trace: %1\n%2\nSee korvane-trace --help.")
                    .arg(reason, parser.helpText().section(QLatin1Char('\n'), 0, 0)));
     return ExitUsage;
 }

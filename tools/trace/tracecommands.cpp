@@ -1,5 +1,7 @@
 #include "tracecommands.h"
 
+#include "consoleoutput.h"
+
 #include "levels.h"
 #include "traceclaims.h"
 #include "tracejournal.h"
@@ -26,17 +28,9 @@ namespace TraceCommands {
 
 namespace {
 
-// Record lines go out byte for byte as stored, so all output is written as bytes.
-void write(std::FILE *stream, QByteArrayView bytes)
-{
-    std::fwrite(bytes.data(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-}
-
-void print(const QString &text)
-{
-    write(stdout, text.toUtf8());
-}
+using ConsoleOutput::print;
+using ConsoleOutput::printError;
+using ConsoleOutput::writeLine;
 
 std::optional<QByteArray> readFile(const QString &path)
 {
@@ -90,11 +84,6 @@ void printClaimsOfDay(const QString &path)
 
 } // namespace
 
-void printError(const QString &text)
-{
-    write(stderr, text.toUtf8());
-}
-
 int verify(const QStringList &files)
 {
     for (const QString &path : files) {
@@ -130,19 +119,19 @@ int find(const QString &cpuId, const QString &directory)
         const ParsedTraceLine parsed = Trace::parseLine(line);
         if (parsed.record && parsed.record->cpuId
             && parsed.record->cpuId->compare(cpuId, Qt::CaseInsensitive) == 0) {
-            write(stdout, line);
+            writeLine(stdout, line);
             found = true;
         }
     });
     // Then the claim in doubt and the releases, as they are kept.
     const QString id = cpuId.toLower();
     if (const std::optional<TraceClaim> claim = TraceClaims::read(directory, id)) {
-        write(stdout, TraceClaims::formatLine(*claim));
+        writeLine(stdout, TraceClaims::formatLine(*claim));
         found = true;
     }
     for (const TraceRelease &release : TraceClaims::releases(directory)) {
         if (release.claim.cpuId == id) {
-            write(stdout, TraceClaims::formatLine(release));
+            writeLine(stdout, TraceClaims::formatLine(release));
             found = true;
         }
     }

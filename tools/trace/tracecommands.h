@@ -18,6 +18,5 @@ int find(const QString &cpuId, const QString &directory);
 int summary(const QString &directory);
 int release(const QString &cpuId, const QString &reason, const QString &directory);
 
-void printError(const QString &text);
 
 } // namespace TraceCommands
