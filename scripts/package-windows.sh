@@ -39,7 +39,8 @@ unpack() {
   echo "== $zip"
   unzip -l "$zip"
   listing=$(unzip -Z1 "$zip")
-  for file in korvane.exe korvane-plugin-check.exe korvane-trace.exe korvane-cli.exe korvane_aes.dll libpq.dll \
+  for file in korvane.exe korvane-plugin-check.exe korvane-trace.exe korvane-cli.exe korvane-line.exe \
+    korvane_aes.dll libpq.dll \
     config.json README.txt LICENSE.txt \
     licenses/Qt-LGPL-3.txt licenses/GPL-3.txt licenses/NOTICE.txt licenses/PostgreSQL-COPYRIGHT.txt; do
     grep -qx "$1/$file" <<<"$listing" || fail "$zip lacks $file"
