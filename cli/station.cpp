@@ -27,6 +27,9 @@ void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, cons
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
+// How often a wait looks at the boards again without being told of a change.
+constexpr int fallbackLookMs = 2000;
+
 } // namespace
 
 Station::Station(StationOptions options, const StationOutput &output)
@@ -233,12 +236,18 @@ bool Station::waitUntil(const std::function<bool()> &ready, int timeoutMs)
         return true;
     QEventLoop loop;
     bool readyNow = false;
-    const QMetaObject::Connection changes = connect(deviceEvents.get(), &CDeviceEventFilter::deviceChanged, &loop, [&] {
+    const auto lookAgain = [&] {
         if (ready()) {
             readyNow = true;
             loop.quit();
         }
-    });
+    };
+    const QMetaObject::Connection changes
+        = connect(deviceEvents.get(), &CDeviceEventFilter::deviceChanged, &loop, lookAgain);
+    // A station must not wait for good on one lost notification: it looks again now and then.
+    QTimer fallback;
+    connect(&fallback, &QTimer::timeout, &loop, lookAgain);
+    fallback.start(fallbackLookMs);
     QTimer deadline;
     if (timeoutMs >= 0) {
         deadline.setSingleShot(true);

@@ -46,8 +46,9 @@ private:
     std::optional<Refusal> refusal(const QString &deviceStatus) const;
     // Runs the action on this thread; its lines are printed as they come.
     qint32 runAction(const QString &deviceStatus);
-    // Waits, woken by device changes only, until ready says yes for a fresh scan; false
-    // when the time ran out or a stop was asked for. A negative timeout waits for good.
+    // Waits, woken by device changes and looking again every 2 s in case one went unseen,
+    // until ready says yes for a fresh scan; false when the time ran out or a stop was
+    // asked for. A negative timeout waits for good.
     bool waitUntil(const std::function<bool()> &ready, int timeoutMs);
     void subscribeToDeviceChanges();
 
