@@ -173,8 +173,6 @@ int Station::runLoop()
 {
     int passed = 0;
     int failed = 0;
-    // Listening before "WAITING" is printed: a board attached as soon as it is read is seen.
-    subscribeToDeviceChanges();
     while (!stopRequested) {
         QString status;
         std::optional<Refusal> refused;
