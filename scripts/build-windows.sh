@@ -20,12 +20,21 @@ libpq_archive=${KORVANE_LIBPQ_ARCHIVE:-$root/../shared/toolchains/$libpq_archive
 
 bash scripts/install-deps.sh windows
 
-expected=$(awk -v name="$archive_name" '$2 == name { print $1 }' scripts/cross-toolchain/SHA256SUMS)
-# The stamp names what was unpacked: the archive's checksum, or "rebuilt" for a local build.
-stamp=$cross_dir/.unpacked-from
-unpacked=$(cat "$stamp" 2>/dev/null || true)
-if [ "$unpacked" != "$expected" ] && { [ "$unpacked" != rebuilt ] || [ -f "$archive" ]; }; then
-  rm -rf "$cross_dir"
+# Unpacks an archive into the cross directory once its SHA-256 is the one kept in
+# scripts/cross-toolchain/SHA256SUMS; without the archive, the given command rebuilds it
+# into REBUILT-INTO. The stamp names what was unpacked: the archive's
+# checksum, or "rebuilt" for a local build.
+# Usage: unpack NAME ARCHIVE STAMP OLD-PATH REBUILT-INTO COMMAND...
+unpack() {
+  local name=$1 archive=$2 stamp=$3 old=$4 rebuilt_into=$5
+  shift 5
+  local expected unpacked actual
+  expected=$(awk -v name="$name" '$2 == name { print $1 }' scripts/cross-toolchain/SHA256SUMS)
+  unpacked=$(cat "$stamp" 2>/dev/null || true)
+  if [ "$unpacked" = "$expected" ] || { [ "$unpacked" = rebuilt ] && [ ! -f "$archive" ]; }; then
+    return
+  fi
+  rm -rf "$old" "$stamp"
   mkdir -p "$cross_dir"
   if [ -f "$archive" ]; then
     actual=$(sha256sum "$archive" | cut -d' ' -f1)
@@ -36,36 +45,20 @@ if [ "$unpacked" != "$expected" ] && { [ "$unpacked" != rebuilt ] || [ -f "$arch
     tar -C "$cross_dir" -xJf "$archive"
     echo "$expected" >"$stamp"
   else
-    echo "No toolchain archive at $archive: building it from Debian's source packages"
-    work=$root/.cache/cross-toolchain-work
-    bash scripts/cross-toolchain/build-cross-toolchain.sh "$work" "$work/install"
-    tar -C "$cross_dir" -xJf "$work/$archive_name"
+    echo "No archive at $archive: building it from Debian's source packages"
+    "$@"
+    tar -C "$cross_dir" -xJf "$rebuilt_into/$name"
     echo rebuilt >"$stamp"
   fi
-fi
+}
 
+qt_work=$root/.cache/cross-toolchain-work
+unpack "$archive_name" "$archive" "$cross_dir/.unpacked-from" "$cross_dir" "$qt_work" \
+  bash scripts/cross-toolchain/build-cross-toolchain.sh "$qt_work" "$qt_work/install"
 # libpq, against the OpenSSL unpacked above; its own stamp, as the Qt archive can change alone.
-expected=$(awk -v name="$libpq_archive_name" '$2 == name { print $1 }' scripts/cross-toolchain/SHA256SUMS)
-stamp=$cross_dir/.libpq-unpacked-from
-unpacked=$(cat "$stamp" 2>/dev/null || true)
-if [ "$unpacked" != "$expected" ] && { [ "$unpacked" != rebuilt ] || [ -f "$libpq_archive" ]; }; then
-  rm -rf "$cross_dir/libpq" "$stamp"
-  if [ -f "$libpq_archive" ]; then
-    actual=$(sha256sum "$libpq_archive" | cut -d' ' -f1)
-    if [ "$actual" != "$expected" ]; then
-      echo "$libpq_archive: SHA-256 $actual, expected $expected" >&2
-      exit 1
-    fi
-    tar -C "$cross_dir" -xJf "$libpq_archive"
-    echo "$expected" >"$stamp"
-  else
-    echo "No libpq archive at $libpq_archive: building it from Debian's source package"
-    work=$root/.cache/libpq-work
-    bash scripts/cross-toolchain/build-libpq.sh "$cross_dir/openssl" "$work" "$work"
-    tar -C "$cross_dir" -xJf "$work/$libpq_archive_name"
-    echo rebuilt >"$stamp"
-  fi
-fi
+libpq_work=$root/.cache/libpq-work
+unpack "$libpq_archive_name" "$libpq_archive" "$cross_dir/.libpq-unpacked-from" "$cross_dir/libpq" "$libpq_work" \
+  bash scripts/cross-toolchain/build-libpq.sh "$cross_dir/openssl" "$libpq_work" "$libpq_work"
 
 export KORVANE_CROSS_DIR=$cross_dir
 cmake --preset windows-mingw -B "$build_dir" -DKORVANE_CROSS_DIR="$cross_dir" \

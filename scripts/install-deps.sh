@@ -11,7 +11,7 @@ packages=(
   libssl-dev libudev-dev
   # libpq for the line database; the server, its client programs and openssl for the
   # throwaway test servers of scripts/line-server.sh.
-  libpq-dev postgresql-15 postgresql-client-15 openssl
+  libpq-dev postgresql-15 postgresql-client-15 postgresql-client-common openssl
   xvfb xauth x11-utils fonts-wqy-zenhei imagemagick
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
