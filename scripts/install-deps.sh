@@ -13,6 +13,8 @@ packages=(
   # throwaway test servers of scripts/line-server.sh.
   libpq-dev postgresql-15 postgresql-client-15 postgresql-client-common openssl
   xvfb xauth x11-utils fonts-wqy-zenhei imagemagick
+  # The line report's page in a real browser, headless (tests, screenshots).
+  chromium
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
 )

@@ -3,10 +3,13 @@
 #include "consoleoutput.h"
 
 #include "linedatabase.h"
+#include "linereport.h"
 #include "lineschema.h"
 #include "lineupload.h"
+#include "reportpage.h"
 #include "tracerecord.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -318,6 +321,24 @@ int push(LineDatabase &database, const QStringList &directories)
         }
     }
     return allStored ? ExitOk : ExitFailed;
+}
+
+int report(LineDatabase &database, const Report::Period &period, const QString &htmlPath)
+{
+    if (const int failed = connectOrStatus(database))
+        return failed;
+    Report::Figures figures;
+    QString reason;
+    if (!LineReport::figures(database, period, &figures, &reason)) {
+        printError(QStringLiteral("korvane-line: %1").arg(reason));
+        return ExitFailed;
+    }
+    if (!ReportPage::write(htmlPath, ReportPage::html(figures, QDateTime::currentDateTimeUtc()), &reason)) {
+        printError(QStringLiteral("korvane-line: %1").arg(reason));
+        return ExitFailed;
+    }
+    print(QStringLiteral("%1: %2 units, %3 actions").arg(htmlPath).arg(figures.units).arg(figures.attempts));
+    return ExitOk;
 }
 
 } // namespace LineCommands

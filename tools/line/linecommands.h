@@ -4,6 +4,9 @@
 #include <QStringList>
 
 class LineDatabase;
+namespace Report {
+struct Period;
+}
 
 // The commands of korvane-line. Each prints its results to stdout, its complaints to
 // stderr, and returns the program's exit status.
@@ -22,6 +25,7 @@ int status(LineDatabase &database, bool json);
 int release(LineDatabase &database, const QString &cpuId, const QString &reason);
 int find(LineDatabase &database, const QString &cpuId);
 int push(LineDatabase &database, const QStringList &directories);
+int report(LineDatabase &database, const Report::Period &period, const QString &htmlPath);
 
 
 } // namespace LineCommands

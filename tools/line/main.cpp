@@ -5,8 +5,13 @@
 #include "linecommands.h"
 #include "linedatabase.h"
 
+#include "reportfigures.h"
+#include "translation.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -37,6 +42,14 @@ Commands:
   push DIR...       Uploads the records of the trace files of each folder, as the
                     stations do; what the server has is left as it is. Exit status
                     1 when a record is broken or not a record.
+  report --html FILE [--from DAY] [--to DAY] [--station NAME]... [--lang LANG]
+                    Writes the line report, one HTML file for any browser: units,
+                    first-pass yield and failures per station and day, failures by
+                    exit code, throughput and cycle time, silent stations, claims
+                    in doubt, broken chains and CPU ids written twice. The server
+                    adds the records up. Days (YYYY-MM-DD) are the stations' local
+                    days, both included; without them, every record. LANG: zh_CN
+                    or en; by default the system's language, as the window's.
 
 Without --db the connection comes from libpq's environment (PGHOST, PGSERVICE,
 PGPASSFILE, ...). A password belongs in the password file, not in the connection
@@ -71,9 +84,20 @@ int main(int argc, char *argv[])
         QStringLiteral("json"), QStringLiteral("status: as one JSON object."));
     const QCommandLineOption reasonOption(
         QStringLiteral("reason"), QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
-    parser.addOptions({ dbOption, rolesOption, jsonOption, reasonOption });
+    const QCommandLineOption htmlOption(
+        QStringLiteral("html"), QStringLiteral("report: the HTML file to write."), QStringLiteral("FILE"));
+    const QCommandLineOption fromOption(
+        QStringLiteral("from"), QStringLiteral("report: the first day."), QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption toOption(
+        QStringLiteral("to"), QStringLiteral("report: the last day."), QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption stationOption(QStringLiteral("station"),
+        QStringLiteral("report: only this station (again for more)."), QStringLiteral("NAME"));
+    const QCommandLineOption langOption(
+        QStringLiteral("lang"), QStringLiteral("report: the page's language."), QStringLiteral("LANG"));
+    parser.addOptions(
+        { dbOption, rolesOption, jsonOption, reasonOption, htmlOption, fromOption, toOption, stationOption, langOption });
     parser.addPositionalArgument(QStringLiteral("command"),
-        QStringLiteral("init, status, release, find or push (see below)."), QStringLiteral("<command>"));
+        QStringLiteral("init, status, release, find, push or report (see below)."), QStringLiteral("<command>"));
     parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The command's arguments."),
         QStringLiteral("[<arguments>...]"));
     if (!parser.parse(QCoreApplication::arguments()))
@@ -94,7 +118,7 @@ int main(int argc, char *argv[])
     const QString command = arguments.value(0);
     const QStringList rest = arguments.mid(1);
     const QStringList commands { QStringLiteral("init"), QStringLiteral("status"), QStringLiteral("release"),
-        QStringLiteral("find"), QStringLiteral("push") };
+        QStringLiteral("find"), QStringLiteral("push"), QStringLiteral("report") };
     if (command.isEmpty())
         return usageError(parser, QStringLiteral("no command given"));
     if (!commands.contains(command))
@@ -105,17 +129,35 @@ int main(int argc, char *argv[])
         return usageError(parser, QStringLiteral("only status takes --json"));
     if (parser.isSet(reasonOption) && command != QLatin1String("release"))
         return usageError(parser, QStringLiteral("only release takes --reason"));
+    for (const QCommandLineOption &option : { htmlOption, fromOption, toOption, stationOption, langOption }) {
+        if (parser.isSet(option) && command != QLatin1String("report"))
+            return usageError(parser, QStringLiteral("only report takes --%1").arg(option.names().constFirst()));
+    }
     // A release without a reason would leave nobody able to tell why it was made.
     const QString reason = parser.value(reasonOption).trimmed();
     const bool fits
         = ((command == QLatin1String("init") || command == QLatin1String("status")) && rest.isEmpty())
         || (command == QLatin1String("release") && rest.size() == 1 && !reason.isEmpty())
         || (command == QLatin1String("find") && rest.size() == 1)
-        || (command == QLatin1String("push") && !rest.isEmpty());
+        || (command == QLatin1String("push") && !rest.isEmpty())
+        || (command == QLatin1String("report") && rest.isEmpty() && !parser.value(htmlOption).isEmpty());
     if (!fits)
         return usageError(parser, QStringLiteral("wrong arguments for %1").arg(command));
 
+    QString problem;
+    std::optional<Report::Period> period = Report::periodOf(parser.value(fromOption), parser.value(toOption), &problem);
+    if (!period)
+        return usageError(parser, problem);
+    period->stations = parser.values(stationOption);
+
     LineDatabase database(parser.value(dbOption));
+    if (command == QLatin1String("report")) {
+        QTranslator translator;
+        QTranslator qtTranslator;
+        installTranslationsFor(translator, qtTranslator,
+            parser.isSet(langOption) ? QStringList { parser.value(langOption) } : QLocale::system().uiLanguages());
+        return report(database, *period, parser.value(htmlOption));
+    }
     if (command == QLatin1String("init"))
         return init(database, parser.isSet(rolesOption));
     if (command == QLatin1String("status"))

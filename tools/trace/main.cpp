@@ -4,8 +4,13 @@
 #include "consoleoutput.h"
 #include "tracecommands.h"
 
+#include "reportfigures.h"
+#include "translation.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -48,6 +53,14 @@ QString commandsHelp(const QString &defaultDirectory)
         "                    computer, or that was made on another, is not released.\n"
         "                    Exit status: 0 released; 1 no claim, or not released; 2 no\n"
         "                    such DIR.\n"
+        "  report [DIR] --html FILE [--from DAY] [--to DAY] [--lang LANG]\n"
+        "                    Writes the line report of this folder's records, one HTML\n"
+        "                    file for any browser: units, first-pass yield and failures\n"
+        "                    per day, failures by exit code, throughput and cycle time,\n"
+        "                    claims in doubt, broken files and CPU ids written twice.\n"
+        "                    Days (YYYY-MM-DD) are the trace files' days, both included.\n"
+        "                    LANG: zh_CN or en; by default the system's language.\n"
+        "                    Exit status: 0 written; 1 not written; 2 no such DIR.\n"
         "\n"
         "DIR is a trace directory, by default the one beside this program:\n"
         "  %1\n"
@@ -77,9 +90,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption reasonOption(QStringLiteral("reason"),
         QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
-    parser.addOption(reasonOption);
+    const QCommandLineOption htmlOption(
+        QStringLiteral("html"), QStringLiteral("report: the HTML file to write."), QStringLiteral("FILE"));
+    const QCommandLineOption fromOption(
+        QStringLiteral("from"), QStringLiteral("report: the first day."), QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption toOption(
+        QStringLiteral("to"), QStringLiteral("report: the last day."), QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption langOption(
+        QStringLiteral("lang"), QStringLiteral("report: the page's language."), QStringLiteral("LANG"));
+    parser.addOptions({ reasonOption, htmlOption, fromOption, toOption, langOption });
     parser.addPositionalArgument(QStringLiteral("command"),
-        QStringLiteral("verify, find, summary or release (see below)."), QStringLiteral("<command>"));
+        QStringLiteral("verify, find, summary, release or report (see below)."), QStringLiteral("<command>"));
     parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The command's arguments."),
         QStringLiteral("[<arguments>...]"));
     if (!parser.parse(QCoreApplication::arguments()))
@@ -103,6 +124,22 @@ int main(int argc, char *argv[])
     const QStringList rest = arguments.mid(1);
     if (parser.isSet(reasonOption) && command != QLatin1String("release"))
         return usageError(parser, QStringLiteral("only release takes --reason"));
+    for (const QCommandLineOption &option : { htmlOption, fromOption, toOption, langOption }) {
+        if (parser.isSet(option) && command != QLatin1String("report"))
+            return usageError(parser, QStringLiteral("only report takes --%1").arg(option.names().constFirst()));
+    }
+    if (command == QLatin1String("report") && rest.size() <= 1 && !parser.value(htmlOption).isEmpty()) {
+        QString problem;
+        const std::optional<Report::Period> period
+            = Report::periodOf(parser.value(fromOption), parser.value(toOption), &problem);
+        if (!period)
+            return usageError(parser, problem);
+        QTranslator translator;
+        QTranslator qtTranslator;
+        installTranslationsFor(translator, qtTranslator,
+            parser.isSet(langOption) ? QStringList { parser.value(langOption) } : QLocale::system().uiLanguages());
+        return report(rest.value(0, defaultDirectory), *period, parser.value(htmlOption));
+    }
     if (command == QLatin1String("verify") && !rest.isEmpty())
         return verify(rest);
     if (command == QLatin1String("find") && (rest.size() == 1 || rest.size() == 2))
@@ -117,7 +154,8 @@ int main(int argc, char *argv[])
     if (command.isEmpty())
         return usageError(parser, QStringLiteral("no command given"));
     if (command != QLatin1String("verify") && command != QLatin1String("find")
-        && command != QLatin1String("summary") && command != QLatin1String("release"))
+        && command != QLatin1String("summary") && command != QLatin1String("release")
+        && command != QLatin1String("report"))
         return usageError(parser, QStringLiteral("unknown command \"%1\"").arg(command));
     return usageError(parser, QStringLiteral("wrong arguments for %1").arg(command));
 }

@@ -3,12 +3,15 @@
 #include "consoleoutput.h"
 
 #include "levels.h"
+#include "reportfigures.h"
+#include "reportpage.h"
 #include "traceclaims.h"
 #include "tracejournal.h"
 #include "tracerecord.h"
 #include "traceverifier.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -206,6 +209,21 @@ int release(const QString &cpuId, const QString &reason, const QString &director
     }
     printError(QStringLiteral("%1: the release could not be kept in %2").arg(id, directory));
     return ExitFailed;
+}
+
+int report(const QString &directory, const Report::Period &period, const QString &htmlPath)
+{
+    if (!isDirectory(directory))
+        return ExitUsage;
+    Report::Figures figures;
+    QString reason;
+    if (!Report::figuresOfTraceFolder(directory, period, &figures, &reason)
+        || !ReportPage::write(htmlPath, ReportPage::html(figures, QDateTime::currentDateTimeUtc()), &reason)) {
+        printError(QStringLiteral("korvane-trace: %1").arg(reason));
+        return ExitFailed;
+    }
+    print(QStringLiteral("%1: %2 units, %3 actions").arg(htmlPath).arg(figures.units).arg(figures.attempts));
+    return ExitOk;
 }
 
 } // namespace TraceCommands
