@@ -518,10 +518,6 @@
         <translation>zh-CN</translation>
     </message>
     <message>
-        <source>From %1, read %2. Days are the stations&apos; local days; times are this computer&apos;s local time.</source>
-        <translation>数据来自 %1，读取于 %2。日期为各工位的本地日期；时间为本机本地时间。</translation>
-    </message>
-    <message>
         <source>A unit is a CPU id; it counts on the station and day of its first Basic attempt in the period, and passed the first time when that attempt did.</source>
         <translation>一件产品即一个 CPU id；它计入本期首次初级操作所在的工位和日期，该次操作成功即为一次通过。</translation>
     </message>
@@ -532,6 +528,14 @@
     <message>
         <source>… and %1 more.</source>
         <translation>……另有 %1 项。</translation>
+    </message>
+    <message>
+        <source>From the line database %1, read %2. Days are the stations&apos; local days; times are this computer&apos;s local time.</source>
+        <translation>数据来自产线数据库 %1，读取于 %2。日期为各工位的本地日期；时间为本机本地时间。</translation>
+    </message>
+    <message>
+        <source>From the trace folder %1, read %2. Days are the stations&apos; local days; times are this computer&apos;s local time.</source>
+        <translation>数据来自追溯记录文件夹 %1，读取于 %2。日期为各工位的本地日期；时间为本机本地时间。</translation>
     </message>
 </context>
 <context>

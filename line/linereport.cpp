@@ -133,8 +133,8 @@ bool figures(LineDatabase &database, const Period &period, Figures *figures, QSt
     read.fromLineDatabase = true;
     const QJsonArray server = all.value(QLatin1String("server")).toArray();
     read.source = server[1].isNull()
-        ? QStringLiteral("line database %1").arg(server[0].toString())
-        : QStringLiteral("line database %1 at %2:%3").arg(server[0].toString(), server[1].toString()).arg(server[2].toInteger());
+        ? server[0].toString()
+        : QStringLiteral("%1 (%2:%3)").arg(server[0].toString(), server[1].toString()).arg(server[2].toInteger());
     for (const QJsonValue &value : all.value(QLatin1String("days")).toArray()) {
         const QJsonArray day = value.toArray();
         StationDay stationDay { day[0].toString(), QDate::fromString(day[1].toString(), Qt::ISODate),

@@ -107,7 +107,7 @@ struct WrittenTwice
 struct Figures
 {
     Period period;
-    QString source; // what the figures were read from, for the page's heading
+    QString source; // the database (and its server) or the folder the figures were read from
     bool fromLineDatabase = false; // else one trace folder: no uploads, other commands
 
     qint64 units = 0;

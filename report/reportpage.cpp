@@ -616,7 +616,11 @@ QByteArray ReportPage::html(const Figures &figures, const QDateTime &made)
                        .arg(tr("en", "the page's language tag"), escaped(title), QString::fromUtf8(styleSheet));
     html += QStringLiteral("<header><h1>%1</h1><p class=\"subtitle\">%2</p><p class=\"note\">%3</p></header>")
                 .arg(escaped(title), stationNames,
-                    tr("From %1, read %2. Days are the stations' local days; times are this computer's local time.")
+                    (figures.fromLineDatabase
+                            ? tr("From the line database %1, read %2. Days are the stations' local days; times are "
+                                 "this computer's local time.")
+                            : tr("From the trace folder %1, read %2. Days are the stations' local days; times are "
+                                 "this computer's local time."))
                         .arg(escaped(figures.source), made.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
     html += headline(figures);
     html += stationsAndDays(figures);

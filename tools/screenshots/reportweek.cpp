@@ -138,20 +138,18 @@ int main(int argc, char *argv[])
         }
     }
 
-    // Station 2 provisions station 1's failed boards the day they failed, in one go.
+    // At the end of the week station 2 provisions the boards station 1 failed on.
     TraceJournal stationTwo(root.filePath(QStringLiteral("station-2")));
     const Station &two = stations[1];
-    QDateTime late(today, QTime(7, 30));
+    QDateTime late = now.addSecs(-540);
     for (const QString &cpuId : std::as_const(failedOnStationOne)) {
-        if (late.date() != today)
-            break;
         TraceRecord record = recordOf(two, late, QStringLiteral("basic"));
         record.cpuId = cpuId;
         record.durationMs = 900;
         stationTwo.append(record);
-        late = late.addSecs(20);
+        late = late.addSecs(12);
     }
-    // During the outage, station 2 ("local") wrote a board station 4 had written already.
+    // Then a board station 4 had written already, on a day its line database was down.
     TraceRecord twice = recordOf(two, late.addSecs(30), QStringLiteral("basic"));
     twice.cpuId = QStringLiteral("5eed%1").arg(serial - 5, 28, 16, QLatin1Char('0'));
     twice.durationMs = 910;
