@@ -3,6 +3,7 @@
 // calls that unit makes. A zero-delay simulated bench and the reference plug-in, in a
 // folder of the build directory's disk so that the trace's flush is real.
 
+#include "benchfailure.h"
 #include "median.h"
 
 #include "ZVUpgrade_DLL.h"
@@ -23,12 +24,6 @@ constexpr int runs = 30;
 constexpr int units = 30;
 
 QString stage;
-
-[[noreturn]] void fail(const QString &why)
-{
-    std::fprintf(stderr, "bench_cli: %s\n", qPrintable(why));
-    std::exit(1);
-}
 
 // Attaches or detaches a board in this process, so that the clock starts right at the
 // change the station is woken by.

@@ -15,6 +15,7 @@
 #include "linetestserver.h"
 #include "silentserver.h"
 #include "lineupload.h"
+#include "benchfailure.h"
 #include "median.h"
 #include "startuprun.h"
 #include "tracejournal.h"
@@ -49,12 +50,6 @@ constexpr int stations = 8;
 constexpr int unitsPerStation = 150;
 constexpr int startupRuns = 11;
 constexpr int waitingRecords = 5000;
-
-[[noreturn]] void fail(const QString &why)
-{
-    std::fprintf(stderr, "bench_line: %s\n", qPrintable(why));
-    std::exit(1);
-}
 
 // The value below which the given share of the values lie.
 double percentile(std::vector<double> values, double share)

@@ -9,6 +9,7 @@
 #include "linereport.h"
 #include "lineschema.h"
 #include "linetestserver.h"
+#include "benchfailure.h"
 #include "median.h"
 #include "reportpage.h"
 #include "tracerecord.h"
@@ -29,12 +30,6 @@ constexpr int days = 30;
 constexpr int stations = 20;
 constexpr int recordsPerStationDay = 1667;
 constexpr int runs = 5;
-
-[[noreturn]] void fail(const QString &why)
-{
-    std::fprintf(stderr, "bench_report: %s\n", qPrintable(why));
-    std::exit(1);
-}
 
 // Records as stations write them: mostly Basic, every tenth a Middle action, failures of
 // a few codes, the units that failed to be written retried.

@@ -5,13 +5,10 @@
 #include "linecommands.h"
 #include "linedatabase.h"
 
-#include "reportfigures.h"
-#include "translation.h"
+#include "reportcommandline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -84,18 +81,11 @@ int main(int argc, char *argv[])
         QStringLiteral("json"), QStringLiteral("status: as one JSON object."));
     const QCommandLineOption reasonOption(
         QStringLiteral("reason"), QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
-    const QCommandLineOption htmlOption(
-        QStringLiteral("html"), QStringLiteral("report: the HTML file to write."), QStringLiteral("FILE"));
-    const QCommandLineOption fromOption(
-        QStringLiteral("from"), QStringLiteral("report: the first day."), QStringLiteral("YYYY-MM-DD"));
-    const QCommandLineOption toOption(
-        QStringLiteral("to"), QStringLiteral("report: the last day."), QStringLiteral("YYYY-MM-DD"));
     const QCommandLineOption stationOption(QStringLiteral("station"),
         QStringLiteral("report: only this station (again for more)."), QStringLiteral("NAME"));
-    const QCommandLineOption langOption(
-        QStringLiteral("lang"), QStringLiteral("report: the page's language."), QStringLiteral("LANG"));
-    parser.addOptions(
-        { dbOption, rolesOption, jsonOption, reasonOption, htmlOption, fromOption, toOption, stationOption, langOption });
+    parser.addOptions({ dbOption, rolesOption, jsonOption, reasonOption, stationOption });
+    ReportCommandLine reportOptions;
+    reportOptions.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("command"),
         QStringLiteral("init, status, release, find, push or report (see below)."), QStringLiteral("<command>"));
     parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The command's arguments."),
@@ -129,9 +119,10 @@ int main(int argc, char *argv[])
         return usageError(parser, QStringLiteral("only status takes --json"));
     if (parser.isSet(reasonOption) && command != QLatin1String("release"))
         return usageError(parser, QStringLiteral("only release takes --reason"));
-    for (const QCommandLineOption &option : { htmlOption, fromOption, toOption, stationOption, langOption }) {
-        if (parser.isSet(option) && command != QLatin1String("report"))
-            return usageError(parser, QStringLiteral("only report takes --%1").arg(option.names().constFirst()));
+    if (command != QLatin1String("report")) {
+        if (const std::optional<QString> option
+            = parser.isSet(stationOption) ? QStringLiteral("--station") : reportOptions.setOption(parser))
+            return usageError(parser, QStringLiteral("only report takes %1").arg(*option));
     }
     // A release without a reason would leave nobody able to tell why it was made.
     const QString reason = parser.value(reasonOption).trimmed();
@@ -140,23 +131,20 @@ int main(int argc, char *argv[])
         || (command == QLatin1String("release") && rest.size() == 1 && !reason.isEmpty())
         || (command == QLatin1String("find") && rest.size() == 1)
         || (command == QLatin1String("push") && !rest.isEmpty())
-        || (command == QLatin1String("report") && rest.isEmpty() && !parser.value(htmlOption).isEmpty());
+        || (command == QLatin1String("report") && rest.isEmpty() && !reportOptions.htmlPath(parser).isEmpty());
     if (!fits)
         return usageError(parser, QStringLiteral("wrong arguments for %1").arg(command));
 
     QString problem;
-    std::optional<Report::Period> period = Report::periodOf(parser.value(fromOption), parser.value(toOption), &problem);
+    std::optional<Report::Period> period = reportOptions.period(parser, &problem);
     if (!period)
         return usageError(parser, problem);
     period->stations = parser.values(stationOption);
 
     LineDatabase database(parser.value(dbOption));
     if (command == QLatin1String("report")) {
-        QTranslator translator;
-        QTranslator qtTranslator;
-        installTranslationsFor(translator, qtTranslator,
-            parser.isSet(langOption) ? QStringList { parser.value(langOption) } : QLocale::system().uiLanguages());
-        return report(database, *period, parser.value(htmlOption));
+        reportOptions.installLanguage(parser);
+        return report(database, *period, reportOptions.htmlPath(parser));
     }
     if (command == QLatin1String("init"))
         return init(database, parser.isSet(rolesOption));

@@ -4,13 +4,10 @@
 #include "consoleoutput.h"
 #include "tracecommands.h"
 
-#include "reportfigures.h"
-#include "translation.h"
+#include "reportcommandline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -90,15 +87,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption reasonOption(QStringLiteral("reason"),
         QStringLiteral("release: why the claim may end."), QStringLiteral("TEXT"));
-    const QCommandLineOption htmlOption(
-        QStringLiteral("html"), QStringLiteral("report: the HTML file to write."), QStringLiteral("FILE"));
-    const QCommandLineOption fromOption(
-        QStringLiteral("from"), QStringLiteral("report: the first day."), QStringLiteral("YYYY-MM-DD"));
-    const QCommandLineOption toOption(
-        QStringLiteral("to"), QStringLiteral("report: the last day."), QStringLiteral("YYYY-MM-DD"));
-    const QCommandLineOption langOption(
-        QStringLiteral("lang"), QStringLiteral("report: the page's language."), QStringLiteral("LANG"));
-    parser.addOptions({ reasonOption, htmlOption, fromOption, toOption, langOption });
+    parser.addOption(reasonOption);
+    ReportCommandLine reportOptions;
+    reportOptions.addTo(parser);
     parser.addPositionalArgument(QStringLiteral("command"),
         QStringLiteral("verify, find, summary, release or report (see below)."), QStringLiteral("<command>"));
     parser.addPositionalArgument(QStringLiteral("arguments"), QStringLiteral("The command's arguments."),
@@ -124,21 +115,17 @@ int main(int argc, char *argv[])
     const QStringList rest = arguments.mid(1);
     if (parser.isSet(reasonOption) && command != QLatin1String("release"))
         return usageError(parser, QStringLiteral("only release takes --reason"));
-    for (const QCommandLineOption &option : { htmlOption, fromOption, toOption, langOption }) {
-        if (parser.isSet(option) && command != QLatin1String("report"))
-            return usageError(parser, QStringLiteral("only report takes --%1").arg(option.names().constFirst()));
+    if (command != QLatin1String("report")) {
+        if (const std::optional<QString> option = reportOptions.setOption(parser))
+            return usageError(parser, QStringLiteral("only report takes %1").arg(*option));
     }
-    if (command == QLatin1String("report") && rest.size() <= 1 && !parser.value(htmlOption).isEmpty()) {
+    if (command == QLatin1String("report") && rest.size() <= 1 && !reportOptions.htmlPath(parser).isEmpty()) {
         QString problem;
-        const std::optional<Report::Period> period
-            = Report::periodOf(parser.value(fromOption), parser.value(toOption), &problem);
+        const std::optional<Report::Period> period = reportOptions.period(parser, &problem);
         if (!period)
             return usageError(parser, problem);
-        QTranslator translator;
-        QTranslator qtTranslator;
-        installTranslationsFor(translator, qtTranslator,
-            parser.isSet(langOption) ? QStringList { parser.value(langOption) } : QLocale::system().uiLanguages());
-        return report(rest.value(0, defaultDirectory), *period, parser.value(htmlOption));
+        reportOptions.installLanguage(parser);
+        return report(rest.value(0, defaultDirectory), *period, reportOptions.htmlPath(parser));
     }
     if (command == QLatin1String("verify") && !rest.isEmpty())
         return verify(rest);
