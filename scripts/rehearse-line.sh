@@ -7,7 +7,7 @@
 # outage a station on "LINE_DB_OFFLINE" "local" goes on and is caught up afterwards, one on
 # "refuse" stops with -12, and one that sat idle through it writes its next board as if
 # nothing had happened. It ends with korvane-line status clean, every station's records on
-# the line database and every trace file verified.
+# the line database, every trace file verified and the line report counting every board.
 # Usage: bash scripts/rehearse-line.sh [build-directory]
 # With KEEP_REHEARSAL=1 the folders stay for a look afterwards (the server stopped all the same).
 set -euo pipefail
@@ -279,5 +279,13 @@ done
 for n in 1 2 3; do
   (cd "$root/station-$n" && ./korvane-trace verify trace/Trace*.jsonl)
 done
+
+echo "== the line report"
+line_tool --db "$supervisor_db" report --html "$root/report.html" --lang en
+# The page's first figure of that name: the headline's.
+figure() { grep -o "data-figure=\"$1\" data-value=\"[0-9]*\"" "$root/report.html" | head -n 1 | tr -dc 0-9; }
+boards=$(cat "$root"/station-*/trace/Trace*.jsonl | grep -o '"cpu_id":"[0-9a-f]\+"' | sort -u | wc -l)
+[ "$(figure units)" = "$boards" ] || fail "the line report counts $(figure units) units, the traces $boards"
+[ "$(figure claims-in-doubt)" = 0 ] || fail "the line report shows claims in doubt after the release"
 echo "PASS: boards provisioned once each line-wide, a moved board and one in doubt refused," \
   "the outage caught up, every trace verified (${SECONDS}s)"
