@@ -142,6 +142,7 @@ std::vector<Options> eachHost(pg_conn *connection)
 LineDatabase::LineDatabase(QString conninfo, std::chrono::milliseconds timeout)
     : info(std::move(conninfo))
     , timeout(timeout)
+    , answerTimeout(timeout)
 {
 }
 
@@ -389,6 +390,12 @@ LineDatabase::Result LineDatabase::exec(const QString &sql, const QStringList &p
     return execLocked(sql, params);
 }
 
+void LineDatabase::setAnswerTimeout(std::chrono::milliseconds answer)
+{
+    QMutexLocker locker(&mutex);
+    answerTimeout = answer;
+}
+
 LineDatabase::Result LineDatabase::execScript(const QString &sql)
 {
     QMutexLocker locker(&mutex);
@@ -407,7 +414,7 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
 {
     Result result;
     unanswered = false;
-    const Clock::time_point deadline = Clock::now() + timeout;
+    const Clock::time_point deadline = Clock::now() + answerTimeout;
     const QByteArray query = sql.toUtf8();
     int sent = 0;
     if (params) {
@@ -445,7 +452,7 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
         const Wait wait = waitForSocket(PQsocket(connection), true, true, deadline);
         if (wait == Wait::TimedOut || wait == Wait::Stopped) {
             unanswered = true;
-            return fail(noAnswerReason(wait, timeout));
+            return fail(noAnswerReason(wait, answerTimeout));
         }
         if (wait == Wait::Failed || !PQconsumeInput(connection))
             return fail(oneLine(PQerrorMessage(connection)));
@@ -457,7 +464,7 @@ LineDatabase::Result LineDatabase::sendLocked(const QString &sql, const QStringL
             const Wait wait = waitForSocket(PQsocket(connection), true, false, deadline);
             if (wait == Wait::TimedOut || wait == Wait::Stopped) {
                 unanswered = true;
-                return fail(noAnswerReason(wait, timeout));
+                return fail(noAnswerReason(wait, answerTimeout));
             }
             if (wait == Wait::Failed || !PQconsumeInput(connection))
                 return fail(oneLine(PQerrorMessage(connection)));

@@ -53,6 +53,9 @@ public:
     Result execScript(const QString &sql);
 
     QString conninfo() const { return info; }
+    // How long a statement may wait for its answer, by default the timeout given: longer
+    // for a report the server takes a while to add up, while connecting stays as quick.
+    void setAnswerTimeout(std::chrono::milliseconds answerTimeout);
 
 private:
     Result execLocked(const QString &sql, const QStringList &params = {});
@@ -66,6 +69,7 @@ private:
     mutable QMutex mutex;
     const QString info;
     const std::chrono::milliseconds timeout;
+    std::chrono::milliseconds answerTimeout;
     pg_conn *connection = nullptr;
     bool schemaChecked = false;
     bool unanswered = false; // the last statement got no answer: timed out or stopped

@@ -344,6 +344,20 @@ private slots:
         }
     }
 
+    // A report the server takes long to add up is waited for; connecting stays quick.
+    void aSlowAnswerIsWaitedFor()
+    {
+        using namespace std::chrono_literals;
+        LineDatabase database(server.adminConninfo(), 300ms);
+        QString reason;
+        QVERIFY2(database.connect(&reason), qPrintable(reason));
+        const QString slow = u"SELECT pg_sleep(0.6)"_s;
+        QVERIFY(!database.exec(slow).ok);
+        database.setAnswerTimeout(30s);
+        const LineDatabase::Result waited = database.exec(slow);
+        QVERIFY2(waited.ok, qPrintable(waited.error));
+    }
+
     void chineseOnRequestAndByTheSystemLanguage()
     {
         const QString chinese = lineReport({ u"--lang"_s, u"zh_CN"_s }, u"zh.html"_s);

@@ -327,6 +327,9 @@ int report(LineDatabase &database, const Report::Period &period, const QString &
 {
     if (const int failed = connectOrStatus(database))
         return failed;
+    // Months of a large line take the server seconds to add up; a server that does not
+    // answer at all was found out by the connection already.
+    database.setAnswerTimeout(std::chrono::minutes(10));
     Report::Figures figures;
     QString reason;
     if (!LineReport::figures(database, period, &figures, &reason)) {
