@@ -33,7 +33,7 @@ p { margin: 4pt 0; }
 .figure.alert { border-color: #c62828; background: #fdecea; }
 .figure.alert .value { color: #c62828; }
 table { border-collapse: collapse; width: 100%; margin: 4pt 0; font-size: 9.5pt; }
-th, td { text-align: left; padding: 2pt 5pt; border-bottom: 0.5pt solid #dde3ea; vertical-align: top; }
+th, td { text-align: left; padding: 2pt 5pt; border-bottom: 0.5pt solid #dde3ea; vertical-align: top; overflow-wrap: anywhere; }
 th { background: #eef1f5; font-weight: 600; }
 td.number, th.number { text-align: right; font-variant-numeric: tabular-nums; }
 tr { break-inside: avoid; }
