@@ -115,11 +115,6 @@ bool LineTestServer::stop()
     return run({QStringLiteral("stop"), scriptDirectory});
 }
 
-bool LineTestServer::restart()
-{
-    return stop() && start();
-}
-
 bool LineTestServer::stopPrimary()
 {
     return run({QStringLiteral("stop-primary"), scriptDirectory});

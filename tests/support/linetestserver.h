@@ -38,8 +38,6 @@ public:
     // stopped again, on the same ports. After promote() the old primary stays down.
     bool start();
     bool stop();
-    // stop() and start(): every connection is closed, the port stays.
-    bool restart();
     // The primary ends at once, as in a crash; the standby stays.
     bool stopPrimary();
     bool stopStandby();
@@ -54,17 +52,13 @@ public:
     // host=127.0.0.1 port=N dbname=korvane user=USER sslmode=verify-full sslrootcert=... passfile=...
     // USER by default korvane_admin, DATABASE by default korvane.
     QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
-    QString adminConninfo() const { return conninfo(); }
     // Both servers, the one that takes writes first (target_session_attrs=read-write).
     QString multiHostConninfo(const QString &user = QString(), const QString &database = QString()) const;
     int port() const;
     int standbyPort() const;
 
     // Paths as this process opens them (under Wine, Z:/...); forward slashes throughout.
-    QString directory() const { return localDirectory; }
     QString rootCertificate() const { return localDirectory + QStringLiteral("/tls/root.crt"); }
-    // A CA that did not sign the server's certificate.
-    QString otherRootCertificate() const { return localDirectory + QStringLiteral("/tls/other-root.crt"); }
     QString passFile() const { return localDirectory + QStringLiteral("/pgpass"); }
 
 private:
