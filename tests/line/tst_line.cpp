@@ -1,9 +1,11 @@
 #include "linetestmain.h"
+#include "clistation.h"
 #include "linedatabase.h"
 #include "lineschema.h"
 #include "linestation.h"
 #include "lineupload.h"
 #include "linetestserver.h"
+#include "samplerecords.h"
 #include "silentserver.h"
 #include "tracejournal.h"
 
@@ -20,32 +22,19 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+using SampleRecords::utc;
 constexpr QChar zero = u'0';
-
-QString utc(int day, int second = 0)
-{
-    return u"2024-03-%1T10:%2:%3.000Z"_s.arg(day, 2, 10, zero)
-        .arg(second / 60, 2, 10, zero)
-        .arg(second % 60, 2, 10, zero);
-}
 
 QString dayOf(int day)
 {
     return utc(day).left(10);
 }
 
+// A successful Basic action unless the exit code says otherwise.
 TraceRecord record(const QString &station, const QString &time, const QString &cpuId, qint32 exitCode = 0)
 {
-    TraceRecord record;
-    record.time = time;
+    TraceRecord record = SampleRecords::record(time, u"basic"_s, cpuId, exitCode);
     record.station = station;
-    record.tool = u"Korvane 1.0.0"_s;
-    record.plugin = u"korvane_aes.dll"_s;
-    record.pluginSha256 = Trace::sha256Hex("plugin");
-    record.level = u"basic"_s;
-    record.board = u"Maskrom"_s;
-    record.cpuId = cpuId;
-    record.exitCode = exitCode;
     return record;
 }
 
@@ -77,24 +66,11 @@ bool append(
     return true;
 }
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QString errors;
-};
-
-Run runTool(const QStringList &arguments)
+CliRun runTool(const QStringList &arguments)
 {
     QProcess process;
     process.start(QStringLiteral(KORVANE_LINE_TOOL), arguments);
-    Run run;
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
-        run.exitCode = process.exitCode();
-        run.out = process.readAllStandardOutput();
-        run.errors = QString::fromUtf8(process.readAllStandardError());
-    }
-    return run;
+    return finishRun(process);
 }
 
 } // namespace
@@ -466,9 +442,9 @@ private slots:
     void toolRefusesWrongCommandLines()
     {
         QFETCH(QStringList, arguments);
-        const Run run = runTool(arguments);
-        QCOMPARE(run.exitCode, 3);
-        QVERIFY(run.errors.contains("korvane-line --help"_L1));
+        const CliRun run = runTool(arguments);
+        QCOMPARE(run.status, 3);
+        QVERIFY(run.err.join(u'\n').contains("korvane-line --help"_L1));
     }
 
     void toolWithoutAUsableDatabase_data()
@@ -489,9 +465,9 @@ private slots:
         QFETCH(QString, conninfo);
         QFETCH(int, exitCode);
         QFETCH(QString, error);
-        const Run run = runTool({ u"status"_s, u"--db"_s, conninfo });
-        QCOMPARE(run.exitCode, exitCode);
-        QVERIFY2(run.errors.contains(error), qPrintable(run.errors));
+        const CliRun run = runTool({ u"status"_s, u"--db"_s, conninfo });
+        QCOMPARE(run.status, exitCode);
+        QVERIFY2(run.err.join(u'\n').contains(error), qPrintable(run.err.join(u'\n')));
     }
 
     // A supervisor's scripts: from a new database to a line with findings, and their end.
@@ -503,19 +479,20 @@ private slots:
             return runTool(arguments << u"--db"_s << conninfo);
         };
         const auto status = [&](int exitCode) {
-            const Run run = tool({ u"status"_s, u"--json"_s }, db);
-            return run.exitCode == exitCode ? QJsonDocument::fromJson(run.out).object() : QJsonObject();
+            const CliRun run = tool({ u"status"_s, u"--json"_s }, db);
+            return run.status == exitCode ? QJsonDocument::fromJson(run.out.join(u'\n').toUtf8()).object()
+                                          : QJsonObject();
         };
-        QCOMPARE(tool({ u"init"_s, u"--roles"_s }, db).exitCode, 0);
+        QCOMPARE(tool({ u"init"_s, u"--roles"_s }, db).status, 0);
         const QString odd = u"Prüfplatz \"7\" 'Ü' C:\\bench — 東京"_s;
         QTemporaryDir first;
         QTemporaryDir second;
         QVERIFY(append(first.path(), odd, { u"aa01"_s, u"aa02"_s }, 1));
         QVERIFY(append(second.path(), u"Bench 2"_s, { u"aa02"_s }, 2));
-        QVERIFY(tool({ u"push"_s, first.path() }, db).out.contains("2 stored, 0 already there, 0 broken"));
-        Run run = tool({ u"push"_s, first.path() }, db);
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY(run.out.contains("0 stored, 2 already there, 0 broken"));
+        QVERIFY(tool({ u"push"_s, first.path() }, db).out.join(u'\n').contains("2 stored, 0 already there, 0 broken"_L1));
+        CliRun run = tool({ u"push"_s, first.path() }, db);
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out.join(u'\n').contains("0 stored, 2 already there, 0 broken"_L1));
         const QJsonArray stations = status(0).value("stations"_L1).toArray();
         QCOMPARE(stations.size(), 1);
         QCOMPARE(stations[0]["station"_L1].toString(), odd);
@@ -526,7 +503,7 @@ private slots:
         LineDatabase line(login(u"st1"_s, u"tool"_s));
         QVERIFY(
             line.exec(u"SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"_s, { odd }).ok);
-        QCOMPARE(tool({ u"push"_s, second.path() }, db).exitCode, 0);
+        QCOMPARE(tool({ u"push"_s, second.path() }, db).status, 0);
         QJsonObject json = status(4);
         QCOMPARE(json["in_doubt"_L1].toArray(),
             QJsonArray({ QJsonObject { { "cpu_id", "bb01" }, { "station", odd }, { "since", "since" } } }));
@@ -536,9 +513,9 @@ private slots:
 
         // Stations cannot release; a supervisor can, once.
         const QStringList release { u"release"_s, u"BB01"_s, u"--reason"_s, u"board checked"_s };
-        QCOMPARE(tool(release, login(u"st1"_s, u"tool"_s)).exitCode, 1);
-        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).exitCode, 0);
-        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).exitCode, 1);
+        QCOMPARE(tool(release, login(u"st1"_s, u"tool"_s)).status, 1);
+        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).status, 0);
+        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).status, 1);
         json = status(4);
         QVERIFY(json["in_doubt"_L1].toArray().isEmpty());
         const QJsonObject released = json["released"_L1].toArray().at(0).toObject();
@@ -547,11 +524,11 @@ private slots:
             QStringList({ u"sup"_s, u"board checked"_s, odd }));
 
         run = tool({ u"find"_s, u"AA02"_s }, db);
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out.count('\n'), 2);
-        QVERIFY(run.out.contains(Trace::jsonString(odd)));
-        QCOMPARE(tool({ u"find"_s, u"ffff"_s }, db).exitCode, 1);
-        const QByteArray foundClaim = tool({ u"find"_s, u"bb01"_s }, db).out;
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.size(), 2);
+        QVERIFY(run.out.join(u'\n').toUtf8().contains(Trace::jsonString(odd)));
+        QCOMPARE(tool({ u"find"_s, u"ffff"_s }, db).status, 1);
+        const QByteArray foundClaim = tool({ u"find"_s, u"bb01"_s }, db).out.join(u'\n').toUtf8();
         QVERIFY2(foundClaim.startsWith(R"({"claim":"bb01","state":"released",)"), foundClaim.constData());
         const QJsonObject claim = QJsonDocument::fromJson(foundClaim).object();
         QCOMPARE(claim["state"_L1].toString() + claim["by"_L1].toString(), u"releasedsup"_s);
