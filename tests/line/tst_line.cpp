@@ -388,24 +388,17 @@ private slots:
             QStringList { u"line-upload.json"_s });
     }
 
-    void backgroundUploadsLeaveTheCallerFree_data()
-    {
-        QTest::addColumn<bool>("answering");
-        QTest::newRow("server answers") << true;
-        QTest::newRow("server silent") << false;
-    }
+    // Against a silent server; the window's label going online once one answers is tst_linestations'.
     void backgroundUploadsLeaveTheCallerFree()
     {
-        QFETCH(bool, answering);
         QTemporaryDir trace;
-        QVERIFY(append(trace.path(), u"Background %1"_s.arg(answering), { u"bb0%1"_s.arg(answering) }, 13));
+        QVERIFY(append(trace.path(), u"Background"_s, { u"bb01"_s }, 13));
         SilentServer silent;
         QElapsedTimer timer;
         timer.start();
         {
-            LineStation line(
-                answering ? login(u"st1"_s) : u"host=127.0.0.1 port=%1 user=x"_s.arg(silent.port()),
-                trace.path(), LineOfflinePolicy::Local);
+            LineStation line(u"host=127.0.0.1 port=%1 user=x"_s.arg(silent.port()), trace.path(),
+                LineOfflinePolicy::Local);
             // Reading the trace is the background's too: a long one does not hold up the start.
             QCOMPARE(line.state().waiting, -1);
             // The states as the window gets them, on its thread.
@@ -418,12 +411,7 @@ private slots:
             // What waits is known well before the server's timeout of 5 s.
             QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 4000);
             QVERIFY(!shown.constFirst().online && shown.constFirst().waiting == 1);
-            if (answering) {
-                QTRY_VERIFY_WITH_TIMEOUT(shown.constLast().online, 10000);
-                QCOMPARE(shown.constLast().waiting, 0);
-            } else {
-                QVERIFY(silent.waitForCaller(5000));
-            }
+            QVERIFY(silent.waitForCaller(5000));
             timer.restart();
         }
         // Closing the window does not wait for the server, even in the middle of a call.
