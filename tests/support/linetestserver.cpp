@@ -99,8 +99,6 @@ bool LineTestServer::start()
     QStringList arguments{QStringLiteral("start"), scriptDirectory};
     if (options & Standby)
         arguments << QStringLiteral("--standby");
-    if (options & AllowPlain)
-        arguments << QStringLiteral("--allow-plain");
     // Servers of a test that crashed end with it; a Windows process id means nothing to the script.
     if (broker.isEmpty())
         arguments << QStringLiteral("--owner") << QString::number(QCoreApplication::applicationPid());

@@ -23,7 +23,6 @@ public:
     enum Option {
         NoOption = 0,
         Standby = 0x1, // also a synchronous standby; multiHostConninfo() names both
-        AllowPlain = 0x2, // the server also accepts connections without TLS
     };
 
     explicit LineTestServer(int options = NoOption);
