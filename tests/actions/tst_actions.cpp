@@ -126,13 +126,6 @@ private:
     }
     QString traceDirectory() const { return env->filePath(QStringLiteral("trace")); }
     QList<TraceRecord> traceRecords() const { return chainedTraceRecords(traceDirectory()); }
-    QStringList deviceCallsSince(qsizetype journalStart) const
-    {
-        QStringList calls;
-        for (const QJsonObject &entry : bench->journal().mid(journalStart))
-            calls.append(entry.value("call").toString());
-        return calls;
-    }
 
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<TestBench> bench;
@@ -303,7 +296,7 @@ void TestActions::procedure()
     expectedLog.removeAll(QString());
     QCOMPARE(log, expectedLog); // nothing else: no key in the log
     QCOMPARE(pluginJournal->calls(), pluginCalls);
-    QCOMPARE(deviceCallsSince(journalStart), deviceCalls);
+    QCOMPARE(bench->callsSince(journalStart), deviceCalls);
     if (file == "missing")
         QVERIFY(!QFile::exists(path));
     if (exitCode != 0)
@@ -615,7 +608,7 @@ void TestActions::duplicateGuard()
 
     // A refusal reaches neither the plug-in nor a device write; it is recorded all the same.
     QCOMPARE(pluginJournal->calls().isEmpty(), exitCode != 0);
-    QCOMPARE(deviceCallsSince(journalStart).contains("ZV_WriteVendorRpmbData"), exitCode == 0);
+    QCOMPARE(bench->callsSince(journalStart).contains("ZV_WriteVendorRpmbData"), exitCode == 0);
     const QList<TraceRecord> written = traceRecords();
     QCOMPARE(written.size(), records);
     if (records > 0)

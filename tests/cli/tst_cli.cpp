@@ -152,10 +152,8 @@ private:
     // No board read or written, nothing asked of the plug-in but its level.
     bool touchedNothing() const
     {
-        for (const QJsonObject &entry : bench->journal()) {
-            if (entry["call"].toString().contains(QRegularExpression("^ZV_(Read|Write)")))
-                return false;
-        }
+        if (!bench->callsSince(0).filter(QRegularExpression("^ZV_(Read|Write)")).isEmpty())
+            return false;
         QStringList calls = pluginJournal->calls();
         calls.removeAll(QStringLiteral("getProofLevel"));
         return calls.isEmpty();
