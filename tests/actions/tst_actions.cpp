@@ -2,6 +2,7 @@
 #include "logcapture.h"
 #include "mainwindowtestaccess.h"
 #include "pluginjournal.h"
+#include "samplerecords.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
@@ -580,11 +581,7 @@ void TestActions::duplicateGuard()
     const QString since = QStringLiteral("2026-01-02T03:04:05.678Z");
     const QString cpuId = QString::fromLatin1(bench->cpuId(QStringLiteral("b1")).toHex());
     if (before == EarlierSuccess) {
-        TraceRecord earlier;
-        earlier.time = since;
-        earlier.level = QStringLiteral("basic");
-        earlier.board = QStringLiteral("Loader");
-        earlier.cpuId = cpuId;
+        TraceRecord earlier = SampleRecords::record(since, QStringLiteral("basic"), cpuId);
         QVERIFY(TraceJournal(traceDirectory()).append(earlier));
     } else if (before == ClaimLeft) {
         TraceClaim claim = TraceClaims::ownClaim(cpuId, since, QStringLiteral("Bench 7"));

@@ -4,6 +4,7 @@
 #include "lineschema.h"
 #include "linestation.h"
 #include "linetestserver.h"
+#include "samplerecords.h"
 #include "silentserver.h"
 #include "testenvironment.h"
 #include "tracefiles.h"
@@ -387,12 +388,9 @@ void TestLineStations::standbyOutageLeavesNoClaimInDoubt()
         std::chrono::milliseconds(500));
 
     QVERIFY2(pair.stopStandby(), qPrintable(pair.error()));
-    TraceRecord record;
-    record.time = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+    TraceRecord record = SampleRecords::record(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs),
+        QStringLiteral("basic"), QString::fromLatin1(cpuIdOf(QStringLiteral("held")).toHex()));
     record.station = stationName(0);
-    record.level = QStringLiteral("basic");
-    record.board = QStringLiteral("Loader");
-    record.cpuId = QString::fromLatin1(cpuIdOf(QStringLiteral("held")).toHex());
     QCOMPARE(line.claim(record, false).outcome, LineClaim::Outcome::Unreachable);
     record.exitCode = -12;
     QVERIFY(journal.append(record));
