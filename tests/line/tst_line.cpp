@@ -491,6 +491,9 @@ private slots:
         LineDatabase line(login(u"st1"_s, u"tool"_s));
         QVERIFY(
             line.exec(u"SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"_s, { odd }).ok);
+        // A record pushed with no claim behind it is a write all the same.
+        QCOMPARE(line.exec(u"SELECT outcome FROM korvane.claim_cpu_id('aa01', 'B', 's', 'h', 1, false)"_s).rows,
+            QList<QStringList> { { u"written"_s } });
         QCOMPARE(tool({ u"push"_s, second.path() }, db).status, 0);
         QJsonObject json = status(4);
         QCOMPARE(json["in_doubt"_L1].toArray(),
