@@ -271,17 +271,21 @@ private slots:
             QString::number(openAfter));
     }
 
-    // Another login uploading a record that names the claim does not settle it.
-    void onlyTheClaimingLoginSettles()
+    // Another login, or the claiming login for another station, uploading a record that
+    // names the claim does not settle it.
+    void onlyTheClaimingStationSettles()
     {
         TraceRecord action = record(u"Bench A"_s, utc(7), u"0707"_s);
         QCOMPARE(station(u"st1"_s)->claim(action, false).outcome, LineClaim::Outcome::Claimed);
         action.seq = 1;
         action.prev = Trace::firstPrev;
-        LineDatabase intruder(login(u"st2"_s));
-        QCOMPARE(LineUpload::uploadLine(intruder, dayOf(7), Trace::formatLine(action)).outcome,
-            LineUpload::Answer::Outcome::Stored);
-        QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = '0707'"_s), u"open"_s);
+        for (const QString &user : { u"st2"_s, u"st1"_s }) {
+            action.station = user == "st1"_L1 ? u"Bench B"_s : u"Bench A"_s;
+            LineDatabase uploader(login(user));
+            QCOMPARE(LineUpload::uploadLine(uploader, dayOf(7), Trace::formatLine(action)).outcome,
+                LineUpload::Answer::Outcome::Stored);
+            QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = '0707'"_s), u"open"_s);
+        }
     }
 
     void brokenChainsStoreNothing_data()
