@@ -53,6 +53,7 @@ private slots:
     void failOverToTheStandby();
     void standbyOutageLeavesNoClaimInDoubt();
     void windowShowsTheLine();
+    void warnWritesAnIdTheLineHasSeen(); // last: it leaves a finding on the line
 
 private:
     CliStation &station(int index, const QJsonObject &extra = {})
@@ -447,6 +448,21 @@ void TestLineStations::windowShowsTheLine()
     QTRY_COMPARE_WITH_TIMEOUT(driver.widget<QLabel>("lineStatusLabel")->text(), QStringLiteral("Line: online"), 15000);
     QCOMPARE(storedRecords(stationName(0)) >= 2, true);
     QVERIFY(driver.close());
+}
+
+// A station on "warn" is told on which station the line has seen the id, and writes all the
+// same: the line then has it written twice.
+void TestLineStations::warnWritesAnIdTheLineHasSeen()
+{
+    const QByteArray cpuId = cpuIdOf(QStringLiteral("warned"));
+    for (int i = 0; i < 2; ++i) {
+        CliStation &bench = station(i, { { "DUPLICATE_CPUID", i == 0 ? "refuse" : "warn" } });
+        bench.bench().attach(QStringLiteral("b1"), ZvSim::Loader, cpuId);
+        const CliRun run = bench.run({ "basic" });
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.filter(QRegularExpression("^FAIL cpuid already written at \\S+ on " + stationName(0) + "$")).size(), i);
+    }
+    QCOMPARE(lineTool({ "status" }), 4);
 }
 
 KORVANE_LINE_TEST_MAIN(TestLineStations, QApplication)
