@@ -150,6 +150,8 @@ void TestLineStations::unreachable_data()
                                            << "LINE_DB must not hold a password";
     // A server that refuses the connection. Connection strings libpq cannot read and a
     // database without the schema reach LineDatabase the same way: tst_line's.
+    QTest::newRow("no password") << QString(station1).replace(QRegularExpression("passfile=\\S+"), "passfile=none")
+                                 << "no password supplied" << QString();
     QTest::newRow("certificate of another authority")
         << QString(station1).replace("root.crt", "other-root.crt") << "certificate verify failed" << QString();
 }

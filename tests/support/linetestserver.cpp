@@ -72,24 +72,6 @@ LineTestServer::~LineTestServer()
         stop();
 }
 
-bool LineTestServer::isAvailable(QString *why)
-{
-    if (qEnvironmentVariableIsSet(brokerVariable))
-        return true;
-#ifdef Q_OS_WIN
-    if (why)
-        *why = QStringLiteral("no line server broker (%1): run the test with ctest").arg(QLatin1String(brokerVariable));
-    return false;
-#else
-    if (!QFile::exists(QStringLiteral(KORVANE_LINE_SERVER_SCRIPT))) {
-        if (why)
-            *why = QStringLiteral("%1 not found").arg(QStringLiteral(KORVANE_LINE_SERVER_SCRIPT));
-        return false;
-    }
-    return true;
-#endif
-}
-
 bool LineTestServer::start()
 {
     if (temporary && !temporary->isValid()) {

@@ -30,9 +30,6 @@ public:
     LineTestServer(const LineTestServer &) = delete;
     LineTestServer &operator=(const LineTestServer &) = delete;
 
-    // False, with the reason, where no server can be made (a Windows test not run by ctest).
-    static bool isAvailable(QString *why = nullptr);
-
     // The first start makes the servers (about a second); later ones start those that were
     // stopped again, on the same ports. After promote() the old primary stays down.
     bool start();
