@@ -2,6 +2,7 @@
 #include "logcapture.h"
 #include "mainwindowtestaccess.h"
 #include "pluginjournal.h"
+#include "samplerecords.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
@@ -126,13 +127,6 @@ private:
     }
     QString traceDirectory() const { return env->filePath(QStringLiteral("trace")); }
     QList<TraceRecord> traceRecords() const { return chainedTraceRecords(traceDirectory()); }
-    QStringList deviceCallsSince(qsizetype journalStart) const
-    {
-        QStringList calls;
-        for (const QJsonObject &entry : bench->journal().mid(journalStart))
-            calls.append(entry.value("call").toString());
-        return calls;
-    }
 
     std::unique_ptr<TestEnvironment> env;
     std::unique_ptr<TestBench> bench;
@@ -303,7 +297,7 @@ void TestActions::procedure()
     expectedLog.removeAll(QString());
     QCOMPARE(log, expectedLog); // nothing else: no key in the log
     QCOMPARE(pluginJournal->calls(), pluginCalls);
-    QCOMPARE(deviceCallsSince(journalStart), deviceCalls);
+    QCOMPARE(bench->callsSince(journalStart), deviceCalls);
     if (file == "missing")
         QVERIFY(!QFile::exists(path));
     if (exitCode != 0)
@@ -587,11 +581,7 @@ void TestActions::duplicateGuard()
     const QString since = QStringLiteral("2026-01-02T03:04:05.678Z");
     const QString cpuId = QString::fromLatin1(bench->cpuId(QStringLiteral("b1")).toHex());
     if (before == EarlierSuccess) {
-        TraceRecord earlier;
-        earlier.time = since;
-        earlier.level = QStringLiteral("basic");
-        earlier.board = QStringLiteral("Loader");
-        earlier.cpuId = cpuId;
+        TraceRecord earlier = SampleRecords::record(since, QStringLiteral("basic"), cpuId);
         QVERIFY(TraceJournal(traceDirectory()).append(earlier));
     } else if (before == ClaimLeft) {
         TraceClaim claim = TraceClaims::ownClaim(cpuId, since, QStringLiteral("Bench 7"));
@@ -615,7 +605,7 @@ void TestActions::duplicateGuard()
 
     // A refusal reaches neither the plug-in nor a device write; it is recorded all the same.
     QCOMPARE(pluginJournal->calls().isEmpty(), exitCode != 0);
-    QCOMPARE(deviceCallsSince(journalStart).contains("ZV_WriteVendorRpmbData"), exitCode == 0);
+    QCOMPARE(bench->callsSince(journalStart).contains("ZV_WriteVendorRpmbData"), exitCode == 0);
     const QList<TraceRecord> written = traceRecords();
     QCOMPARE(written.size(), records);
     if (records > 0)

@@ -1,5 +1,4 @@
 #include "clistation.h"
-#include "pluginjournal.h"
 #include "testbench.h"
 #include "testenvironment.h"
 #include "testplugins.h"
@@ -12,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -49,20 +49,10 @@ class TestCli : public QObject
 private slots:
     void init()
     {
-        env = std::make_unique<TestEnvironment>();
-        QVERIFY(env->isValid());
-        bench = std::make_unique<TestBench>(env->benchDirectory());
-        pluginJournal = std::make_unique<PluginJournal>(env->filePath(QStringLiteral("plugin.jsonl")));
-        program = installCopy(QString());
-        QVERIFY(!program.isEmpty());
-        // Files are named relative to a working directory that is not the program's.
-        QVERIFY(QDir(env->applicationDirectory()).mkpath(QStringLiteral("work/runtime")));
-    }
-    void cleanup()
-    {
-        pluginJournal.reset();
-        bench.reset();
-        env.reset();
+        folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(folder->isValid());
+        station = std::make_unique<CliStation>(absolute(KORVANE_CLI), folder->path());
+        QVERIFY(station->isValid());
     }
 
     void refused_data();
@@ -82,42 +72,16 @@ private slots:
     void claimLeftByAKilledRun();
 
 private:
-    QString installCopy(const QString &suffix) const
-    {
-        const QFileInfo built(absolute(KORVANE_CLI));
-        const QString copy = env->filePath(
-            built.completeBaseName() + suffix + (built.suffix().isEmpty() ? "" : "." + built.suffix()));
-        return QFile::copy(built.filePath(), copy) ? copy : QString();
-    }
-    void writeConfig(QJsonObject config = {}) const
-    {
-        config.insert(QStringLiteral("DLL"), absolute(TestPlugins::recordingPlugin));
-        env->writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
-    }
-    void prepare(QProcess &process, const QString &executable, const QStringList &arguments) const
-    {
-        prepareCliProcess(process, absolute(KORVANE_CLI), env->filePath(QStringLiteral("work")),
-            QProcessEnvironment::systemEnvironment(), executable, arguments);
-    }
-    std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &executable = {}) const
-    {
-        auto process = std::make_unique<QProcess>();
-        prepare(*process, executable.isEmpty() ? program : executable, arguments);
-        process->start(QIODevice::ReadOnly | QIODevice::Text);
-        return process;
-    }
-    static CliRun finish(QProcess &process, const QStringList &out = {}) { return finishRun(process, out); }
-    CliRun run(const QStringList &arguments) const
-    {
-        return finish(*start(arguments));
-    }
+    TestBench &bench() const { return station->bench(); }
+    void writeConfig(const QJsonObject &config = {}) const { station->writeConfig(config); }
+    CliRun run(const QStringList &arguments) const { return station->run(arguments); }
     // The program's standard output on a pipe whose reader is gone, as when "| head -n 1"
     // has had its line. QProcess::closeReadChannel() would read on and drop the lines: the
     // program would never see its reader go.
     CliRun runWithOutputClosed(const QStringList &arguments) const
     {
         QProcess process;
-        prepare(process, program, arguments);
+        station->prepare(process, station->filePath(QFileInfo(KORVANE_CLI).fileName()), arguments);
 #ifdef Q_OS_WIN
         SECURITY_ATTRIBUTES inheritable { sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE };
         HANDLE reader = nullptr, writer = nullptr;
@@ -140,35 +104,28 @@ private:
         process.start();
         ::close(ends[1]);
 #endif
-        return finish(process);
+        return finishRun(process);
     }
     int zvsim(const QStringList &arguments) const
     {
         QProcess process;
-        prepare(process, absolute(KORVANE_ZVSIM), arguments);
+        station->prepare(process, absolute(KORVANE_ZVSIM), arguments);
         process.start();
         return process.waitForFinished(30000) ? process.exitCode() : -1;
     }
     // No board read or written, nothing asked of the plug-in but its level.
     bool touchedNothing() const
     {
-        for (const QJsonObject &entry : bench->journal()) {
-            if (entry["call"].toString().contains(QRegularExpression("^ZV_(Read|Write)")))
-                return false;
-        }
-        QStringList calls = pluginJournal->calls();
-        calls.removeAll(QStringLiteral("getProofLevel"));
-        return calls.isEmpty();
+        return bench().callsSince(0).filter(QRegularExpression("^ZV_(Read|Write)")).isEmpty()
+            && station->pluginCalls().isEmpty();
     }
     QList<TraceRecord> traceRecords() const
     {
-        return chainedTraceRecords(env->filePath(QStringLiteral("trace")));
+        return chainedTraceRecords(station->filePath(QStringLiteral("trace")));
     }
 
-    std::unique_ptr<TestEnvironment> env;
-    std::unique_ptr<TestBench> bench;
-    std::unique_ptr<PluginJournal> pluginJournal;
-    QString program;
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<CliStation> station; // its folder is the application directory
 };
 
 void TestCli::refused_data()
@@ -234,15 +191,15 @@ void TestCli::refused()
     QFETCH(int, status);
     QFETCH(bool, initializeFails);
     writeConfig();
-    bench->attach(QStringLiteral("b1"));
-    bench->setInitializeFails(initializeFails);
+    bench().attach(QStringLiteral("b1"));
+    bench().setInitializeFails(initializeFails);
     if (!content.isNull()) {
-        env->writeFile(file, content);
+        station->writeFile(file, content);
     } else if (!file.isEmpty()) {
 #ifdef Q_OS_UNIX
-        QCOMPARE(::mkfifo(QFile::encodeName(env->filePath(file)).constData(), 0600), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(station->filePath(file)).constData(), 0600), 0);
 #else
-        QVERIFY(QDir().mkdir(env->filePath(file))); // no FIFOs: a directory takes the same check
+        QVERIFY(QDir().mkdir(station->filePath(file))); // no FIFOs: a directory takes the same check
 #endif
     }
     const CliRun result = run(arguments);
@@ -275,13 +232,13 @@ void TestCli::actionOutcome()
     QFETCH(QString, failingCall);
     QFETCH(QStringList, lines);
     QFETCH(int, status);
-    bench->attach(QStringLiteral("b1"));
+    bench().attach(QStringLiteral("b1"));
     writeConfig({ { "TRACE", true } });
     if (!failingCall.isEmpty())
-        bench->failCall(QStringLiteral("b1"), failingCall);
-    env->writeFile(QStringLiteral("work/100.bin"), QByteArray(100, 'd'));
+        bench().failCall(QStringLiteral("b1"), failingCall);
+    station->writeFile(QStringLiteral("work/100.bin"), QByteArray(100, 'd'));
     const QString plugin = QFileInfo(TestPlugins::recordingPlugin).fileName();
-    QVERIFY(QFile::copy(absolute(TestPlugins::recordingPlugin), env->filePath("work/" + plugin)));
+    QVERIFY(QFile::copy(absolute(TestPlugins::recordingPlugin), station->filePath("work/" + plugin)));
     const qint32 exitCode = status == 0 ? 0 : 10 - status;
 
     const CliRun plain = run(arguments);
@@ -339,9 +296,9 @@ void TestCli::status()
     QFETCH(QJsonObject, json);
     // Without a configuration: no plug-in needed.
     if (!setup.isEmpty())
-        bench->attach(QStringLiteral("b1"));
+        bench().attach(QStringLiteral("b1"));
     if (setup == "scan fails")
-        bench->setScanCount(-1);
+        bench().setScanCount(-1);
     const CliRun plain = run({ "status" }), asJson = run({ "status", "--json" });
     QCOMPARE(plain.out, QStringList { line });
     QCOMPARE(asJson.out.size(), 1);
@@ -367,9 +324,9 @@ void TestCli::waitForABoard()
     writeConfig();
     QElapsedTimer clock;
     clock.start();
-    const auto cli = start({ "basic", "--wait", event.isEmpty() ? "1" : "86400" });
+    const auto cli = station->start({ "basic", "--wait", event.isEmpty() ? "1" : "86400" });
     // The first look, then one after subscribing to device changes: it waits now.
-    QTRY_VERIFY_WITH_TIMEOUT(bench->journalCalls(QStringLiteral("ZV_ScanDeviceW")).size() >= 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(bench().journalCalls(QStringLiteral("ZV_ScanDeviceW")).size() >= 2, 20000);
     if (event == "attach") {
         QCOMPARE(cli->state(), QProcess::Running);
         QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
@@ -378,7 +335,7 @@ void TestCli::waitForABoard()
     if (event.startsWith("SIG"))
         QCOMPARE(::kill(pid_t(cli->processId()), SIGHUP), 0);
 #endif
-    const CliRun result = finish(*cli);
+    const CliRun result = finishRun(*cli);
     if (event == "attach") {
         QCOMPARE(result.status, 0); // the action's lines are stationLoop's
         return;
@@ -394,7 +351,7 @@ void TestCli::waitForABoard()
 void TestCli::outputClosed()
 {
     writeConfig({ { "TRACE", true } });
-    bench->attach(QStringLiteral("b1"));
+    bench().attach(QStringLiteral("b1"));
     const CliRun result = runWithOutputClosed({ "basic" });
     // Its lines are lost, none of them on QProcess's channel; the action, its record and
     // its status are not.
@@ -412,12 +369,10 @@ void TestCli::stopDuringStartUp()
 {
     writeConfig();
     // The plug-in's load waits for good: its journal is a FIFO that nobody reads.
-    const QString fifo = env->filePath(QStringLiteral("journal.fifo"));
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    const PluginJournal blocking(fifo);
-    const auto cli = start({ "basic" });
+    QCOMPARE(::mkfifo(QFile::encodeName(station->filePath(QStringLiteral("plugin.jsonl"))).constData(), 0600), 0);
+    const auto cli = station->start({ "basic" });
     // The device library is set up right before the plug-in is loaded.
-    QTRY_VERIFY_WITH_TIMEOUT(!bench->journalCalls(QStringLiteral("ZV_InitializeW")).isEmpty(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!bench().journalCalls(QStringLiteral("ZV_InitializeW")).isEmpty(), 20000);
     QCOMPARE(::kill(pid_t(cli->processId()), SIGINT), 0);
     QVERIFY(cli->waitForFinished(10000));
     QCOMPARE(cli->exitStatus(), QProcess::CrashExit);
@@ -427,7 +382,7 @@ void TestCli::stopDuringStartUp()
 void TestCli::stationLoop()
 {
     writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
-    const auto cli = start({ "basic", "--loop" });
+    const auto cli = station->start({ "basic", "--loop" });
     QStringList out, expected;
     const QStringList boards { "b1", "b2", "b3", "b1" };
     for (int unit = 0; unit < boards.size(); ++unit) {
@@ -455,7 +410,7 @@ void TestCli::stationLoop()
             QCOMPARE(zvsim({ "detach", boards.at(unit) }), 0);
     }
 #ifdef Q_OS_UNIX
-    const CliRun result = finish(*cli, out);
+    const CliRun result = finishRun(*cli, out);
     QCOMPARE(result.status, 5);
     QCOMPARE(withoutDurations(result.out), expected << "TOTAL passed=3 failed=1");
     QCOMPARE(result.err, QStringList());
@@ -469,7 +424,7 @@ void TestCli::stationLoop()
     const QList<TraceRecord> records = traceRecords();
     QCOMPARE(records.size(), 4);
     for (int i = 0; i < records.size(); ++i) {
-        QCOMPARE(records.at(i).cpuId, QString::fromLatin1(bench->cpuId(boards.at(i)).toHex()));
+        QCOMPARE(records.at(i).cpuId, QString::fromLatin1(bench().cpuId(boards.at(i)).toHex()));
         QCOMPARE(records.at(i).exitCode, i == 3 ? -11 : 0);
     }
 }
@@ -477,10 +432,13 @@ void TestCli::stationLoop()
 void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
 {
     writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" }, { "LOG", true } });
-    const QString second = installCopy(QStringLiteral("-2"));
-    QVERIFY(!second.isEmpty());
-    const std::unique_ptr<QProcess> loops[]
-        = { start({ "basic", "--loop" }), start({ "basic", "--loop" }, second) };
+    // A second copy of the program in the same folder.
+    const QFileInfo built(absolute(KORVANE_CLI));
+    const QString second = station->filePath(built.fileName().insert(built.completeBaseName().size(), "-2"));
+    QVERIFY(QFile::copy(built.filePath(), second));
+    const std::unique_ptr<QProcess> loops[] = { station->start({ "basic", "--loop" }), std::make_unique<QProcess>() };
+    station->prepare(*loops[1], second, { "basic", "--loop" });
+    loops[1]->start(QIODevice::ReadOnly | QIODevice::Text);
     QStringList out[2];
     // The same board again and again, both programs acting on it at once.
     for (int round = 0; round < 50; ++round) {
@@ -499,12 +457,12 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     QCOMPARE(results.size(), 100);
     QCOMPARE(results.count("RESULT basic ok exit_code=0"), 1);
     QCOMPARE(results.count("RESULT basic failed exit_code=-11"), 99);
-    QCOMPARE(bench->journalCalls("ZV_WriteVendorRpmbData").size(), 1);
+    QCOMPARE(bench().journalCalls("ZV_WriteVendorRpmbData").size(), 1);
     // Both programs' records, the refusals too, in one unbroken chain.
     QCOMPARE(traceRecords().size(), 100);
     // And both programs' log lines, none written over by the other's.
     QByteArray log;
-    for (const QFileInfo &file : QDir(env->filePath("log")).entryInfoList({ "App*.log" }, QDir::Files))
+    for (const QFileInfo &file : QDir(station->filePath("log")).entryInfoList({ "App*.log" }, QDir::Files))
         log += readFile(file.filePath());
     const QStringList logLines = linesOf(log);
     QCOMPARE(logLines.filter(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d \\d{3} \\[[A-Za-z]+\\] ")), logLines);
@@ -514,16 +472,16 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
 void TestCli::claimLeftByAKilledRun()
 {
     writeConfig({ { "TRACE", true }, { "DUPLICATE_CPUID", "refuse" } });
-    bench->attach(QStringLiteral("b1"));
-    bench->setDelay(QStringLiteral("b1"), 1000);
-    const auto killed = start({ "basic" });
+    bench().attach(QStringLiteral("b1"));
+    bench().setDelay(QStringLiteral("b1"), 1000);
+    const auto killed = station->start({ "basic" });
     QStringList out;
     QVERIFY2(readUntil(*killed, out, "write cpuid..."), qPrintable(out.join('\n')));
     // Killed between its claim and its record, as a power loss or kill -9 would end it.
     killed->kill();
     QVERIFY(killed->waitForFinished(30000));
     QCOMPARE(traceRecords().size(), 0);
-    bench->setDelay(QStringLiteral("b1"), 0);
+    bench().setDelay(QStringLiteral("b1"), 0);
 
     // Refused in doubt (-11); the lines are tst_actions' duplicateGuard.
     QCOMPARE(run({ "basic" }).status, 21);

@@ -29,34 +29,8 @@ private slots:
         QVERIFY(!isDeviceChangeMessage(0x000F, 0x8000)); // another message with an arrival code
     }
 
-    void scanNamesTheBoards_data()
-    {
-        QTest::addColumn<QList<int>>("states");
-        QTest::addColumn<int>("scanCount"); // the count the library reports; 0: the boards attached
-        QTest::addColumn<QString>("text");
-        QTest::newRow("no board") << QList<int>() << 0 << QString();
-        QTest::newRow("maskrom") << QList<int> { ZvSim::Maskrom } << 0 << "One Maskrom device";
-        QTest::newRow("loader") << QList<int> { ZvSim::Loader } << 0 << "One Loader device";
-        QTest::newRow("state 0") << QList<int> { 0 } << 0 << "One invalid device";
-        QTest::newRow("two boards") << QList<int> { ZvSim::Maskrom, ZvSim::Loader } << 0 << "Many devices";
-        QTest::newRow("failed scan") << QList<int> { ZvSim::Loader } << -1 << QString();
-    }
-
-    void scanNamesTheBoards()
-    {
-        QFETCH(QList<int>, states);
-        QFETCH(int, scanCount);
-        QFETCH(QString, text);
-        TestEnvironment environment;
-        TestBench bench(environment.benchDirectory());
-        for (int i = 0; i < states.size(); ++i)
-            bench.attach(QStringLiteral("b%1").arg(i), states.at(i));
-        if (scanCount != 0)
-            bench.setScanCount(scanCount);
-        QCOMPARE(scanDeviceStatus(), text);
-    }
-
-    // That no translation holds the texts, which the Run checks read back, is tst_mainwindow's.
+    // That no translation holds the texts, which the Run checks read back, is tst_mainwindow's;
+    // no board and a failed scan, each an empty text, are korvane-cli's status rows.
     void labelFollowsTheBench()
     {
         TestEnvironment environment;

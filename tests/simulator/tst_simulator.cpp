@@ -1,4 +1,5 @@
 #include "ZVUpgrade_DLL.h"
+#include "clistation.h"
 #include "testbench.h"
 #include "testenvironment.h"
 
@@ -39,23 +40,11 @@ int32_t bootStateAt532(const ZV_DeviceRecord *record) // read as the tool does, 
     return *reinterpret_cast<const int32_t *>(reinterpret_cast<const char *>(record) + 532);
 }
 
-struct Run
-{
-    int exitCode;
-    QStringList lines;
-    QString errors;
-};
-
-Run zvsim(const TestEnvironment &environment, const QStringList &arguments)
+CliRun zvsim(const TestEnvironment &environment, const QStringList &arguments)
 {
     QProcess process;
-    // Text mode: Windows' line ends arrive as '\n'.
-    process.start(QStringLiteral(ZVSIM_PATH), QStringList { "--bench", environment.benchDirectory() } + arguments,
-        QIODevice::ReadWrite | QIODevice::Text);
-    const bool exited = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
-    return { exited ? process.exitCode() : -1,
-        QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-        QString::fromUtf8(process.readAllStandardError()) };
+    process.start(QStringLiteral(ZVSIM_PATH), QStringList { "--bench", environment.benchDirectory() } + arguments);
+    return finishRun(process);
 }
 
 } // namespace
@@ -182,24 +171,24 @@ void TestSimulator::concurrentScanAndWrite()
 void TestSimulator::cliSession()
 {
     TestEnvironment environment;
-    QCOMPARE(zvsim(environment, { "attach", "b1", "--state", "loader", "--cpuid", "0A0b0c" }).exitCode, 0);
+    QCOMPARE(zvsim(environment, { "attach", "b1", "--state", "loader", "--cpuid", "0A0b0c" }).status, 0);
     QVERIFY(
-        zvsim(environment, { "list" }).lines.contains("board b1 loader cpuid=0a0b0c otp=- fail=- delay=0"));
+        zvsim(environment, { "list" }).out.contains("board b1 loader cpuid=0a0b0c otp=- fail=- delay=0"));
 
     // The library sees the board at once, and what it writes shows up in the dump.
     QCOMPARE(writeProofKey(QByteArray::fromHex("deadbeef"), 2), 1);
-    QCOMPARE(zvsim(environment, { "dump", "b1" }).lines, QStringList { "proof-key-2 4 deadbeef" });
-    const QStringList journal = zvsim(environment, { "journal", "--tail", "1" }).lines;
+    QCOMPARE(zvsim(environment, { "dump", "b1" }).out, QStringList { "proof-key-2 4 deadbeef" });
+    const QStringList journal = zvsim(environment, { "journal", "--tail", "1" }).out;
     QVERIFY(journal.size() == 1 && journal[0].contains("\"call\":\"ZV_WriteProofKey\""));
 
     const QStringList set { "set", "b1", "--state", "9", "--fail", "ZV_WriteProofKey", "--otp", "c8" };
-    QCOMPARE(zvsim(environment, set).exitCode, 0);
+    QCOMPARE(zvsim(environment, set).status, 0);
     QVERIFY(zvsim(environment, { "list" })
-                .lines.contains("board b1 invalid(9) cpuid=0a0b0c otp=c8 fail=ZV_WriteProofKey delay=0"));
+                .out.contains("board b1 invalid(9) cpuid=0a0b0c otp=c8 fail=ZV_WriteProofKey delay=0"));
 
-    QCOMPARE(zvsim(environment, { "detach", "b1" }).exitCode, 0);
-    QCOMPARE(zvsim(environment, { "list" }).lines, (QStringList { "init-fail off", "scan-count off" }));
-    QCOMPARE(zvsim(environment, { "dump", "b1" }).lines, QStringList { "proof-key-2 4 deadbeef" }); // kept
+    QCOMPARE(zvsim(environment, { "detach", "b1" }).status, 0);
+    QCOMPARE(zvsim(environment, { "list" }).out, (QStringList { "init-fail off", "scan-count off" }));
+    QCOMPARE(zvsim(environment, { "dump", "b1" }).out, QStringList { "proof-key-2 4 deadbeef" }); // kept
 }
 
 void TestSimulator::cliBadArguments_data()
@@ -220,13 +209,13 @@ void TestSimulator::cliBadArguments()
     QFETCH(QString, message);
 
     TestEnvironment environment;
-    QCOMPARE(zvsim(environment, { "attach", "b1" }).exitCode, 0);
-    const QStringList before = zvsim(environment, { "list" }).lines;
-    const Run run = zvsim(environment, arguments);
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.errors.startsWith("zvsim: ") && run.errors.contains(message), qPrintable(run.errors));
-    QVERIFY(run.lines.isEmpty());
-    QCOMPARE(zvsim(environment, { "list" }).lines, before); // the bench is left as it was
+    QCOMPARE(zvsim(environment, { "attach", "b1" }).status, 0);
+    const QStringList before = zvsim(environment, { "list" }).out;
+    const CliRun run = zvsim(environment, arguments);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.value(0).startsWith("zvsim: ") && run.err.value(0).contains(message), qPrintable(run.err.join('\n')));
+    QVERIFY(run.out.isEmpty());
+    QCOMPARE(zvsim(environment, { "list" }).out, before); // the bench is left as it was
 }
 
 QTEST_GUILESS_MAIN(TestSimulator)

@@ -52,7 +52,8 @@ CliStation::CliStation(const QString &program, const QString &directory)
     , testBench(QDir(directory).filePath(QStringLiteral("bench")))
 {
     const QFileInfo built(this->program);
-    if (!QDir(directory).mkpath(QStringLiteral("work/runtime")))
+    // The device library journals its calls into the bench folder even before a board comes.
+    if (!QDir(directory).mkpath(QStringLiteral("work/runtime")) || !QDir(directory).mkpath(QStringLiteral("bench")))
         return;
     const QString target = filePath(built.fileName());
     if (QFile::copy(built.filePath(), target))
@@ -64,14 +65,19 @@ QString CliStation::filePath(const QString &name) const
     return QDir(directory).filePath(name);
 }
 
+QString CliStation::writeFile(const QString &name, const QByteArray &content) const
+{
+    QFile file(filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    return file.fileName();
+}
+
 void CliStation::writeConfig(QJsonObject config) const
 {
     if (!config.contains(QStringLiteral("DLL")))
         config.insert(QStringLiteral("DLL"), QFileInfo(QString::fromUtf8(TestPlugins::recordingPlugin)).absoluteFilePath());
-    QFile file(filePath(QStringLiteral("config.json")));
-    const QByteArray content = QJsonDocument(config).toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(file.fileName()));
+    writeFile(QStringLiteral("config.json"), QJsonDocument(config).toJson());
 }
 
 void CliStation::prepare(QProcess &process, const QString &executable, const QStringList &arguments) const

@@ -41,6 +41,8 @@ public:
     QString filePath(const QString &name) const;
     TestBench &bench() { return testBench; }
 
+    // A file of the folder, name relative to it; its path.
+    QString writeFile(const QString &name, const QByteArray &content) const;
     // config.json with the recording test plug-in as "DLL" unless config names one.
     void writeConfig(QJsonObject config) const;
     // The same command line may run it again while an earlier run still goes on.

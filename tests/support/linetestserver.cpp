@@ -72,24 +72,6 @@ LineTestServer::~LineTestServer()
         stop();
 }
 
-bool LineTestServer::isAvailable(QString *why)
-{
-    if (qEnvironmentVariableIsSet(brokerVariable))
-        return true;
-#ifdef Q_OS_WIN
-    if (why)
-        *why = QStringLiteral("no line server broker (%1): run the test with ctest").arg(QLatin1String(brokerVariable));
-    return false;
-#else
-    if (!QFile::exists(QStringLiteral(KORVANE_LINE_SERVER_SCRIPT))) {
-        if (why)
-            *why = QStringLiteral("%1 not found").arg(QStringLiteral(KORVANE_LINE_SERVER_SCRIPT));
-        return false;
-    }
-    return true;
-#endif
-}
-
 bool LineTestServer::start()
 {
     if (temporary && !temporary->isValid()) {
@@ -99,8 +81,6 @@ bool LineTestServer::start()
     QStringList arguments{QStringLiteral("start"), scriptDirectory};
     if (options & Standby)
         arguments << QStringLiteral("--standby");
-    if (options & AllowPlain)
-        arguments << QStringLiteral("--allow-plain");
     // Servers of a test that crashed end with it; a Windows process id means nothing to the script.
     if (broker.isEmpty())
         arguments << QStringLiteral("--owner") << QString::number(QCoreApplication::applicationPid());
@@ -113,11 +93,6 @@ bool LineTestServer::start()
 bool LineTestServer::stop()
 {
     return run({QStringLiteral("stop"), scriptDirectory});
-}
-
-bool LineTestServer::restart()
-{
-    return stop() && start();
 }
 
 bool LineTestServer::stopPrimary()

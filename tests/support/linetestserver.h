@@ -23,7 +23,6 @@ public:
     enum Option {
         NoOption = 0,
         Standby = 0x1, // also a synchronous standby; multiHostConninfo() names both
-        AllowPlain = 0x2, // the server also accepts connections without TLS
     };
 
     explicit LineTestServer(int options = NoOption);
@@ -31,15 +30,10 @@ public:
     LineTestServer(const LineTestServer &) = delete;
     LineTestServer &operator=(const LineTestServer &) = delete;
 
-    // False, with the reason, where no server can be made (a Windows test not run by ctest).
-    static bool isAvailable(QString *why = nullptr);
-
     // The first start makes the servers (about a second); later ones start those that were
     // stopped again, on the same ports. After promote() the old primary stays down.
     bool start();
     bool stop();
-    // stop() and start(): every connection is closed, the port stays.
-    bool restart();
     // The primary ends at once, as in a crash; the standby stays.
     bool stopPrimary();
     bool stopStandby();
@@ -54,17 +48,13 @@ public:
     // host=127.0.0.1 port=N dbname=korvane user=USER sslmode=verify-full sslrootcert=... passfile=...
     // USER by default korvane_admin, DATABASE by default korvane.
     QString conninfo(const QString &user = QString(), const QString &database = QString()) const;
-    QString adminConninfo() const { return conninfo(); }
     // Both servers, the one that takes writes first (target_session_attrs=read-write).
     QString multiHostConninfo(const QString &user = QString(), const QString &database = QString()) const;
     int port() const;
     int standbyPort() const;
 
     // Paths as this process opens them (under Wine, Z:/...); forward slashes throughout.
-    QString directory() const { return localDirectory; }
     QString rootCertificate() const { return localDirectory + QStringLiteral("/tls/root.crt"); }
-    // A CA that did not sign the server's certificate.
-    QString otherRootCertificate() const { return localDirectory + QStringLiteral("/tls/other-root.crt"); }
     QString passFile() const { return localDirectory + QStringLiteral("/pgpass"); }
 
 private:

@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
-#include <QPushButton>
 #include <QTest>
 
 MessageBoxObserver::MessageBoxObserver(QObject *parent)
@@ -24,10 +23,7 @@ void MessageBoxObserver::poll()
     if (!modal || !modal->isVisible())
         return;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        QPushButton *defaultButton = box->defaultButton();
-        boxes.append({ box->icon(), box->windowTitle(), box->text(), box->standardButtons(),
-            defaultButton ? box->standardButton(defaultButton) : QMessageBox::NoButton,
-            box->parentWidget() });
+        boxes.append({ box->icon(), box->windowTitle(), box->text(), box->standardButtons(), box->parentWidget() });
         if (onMessageBox)
             onMessageBox(box);
         if (QAbstractButton *ok = box->button(QMessageBox::Ok))

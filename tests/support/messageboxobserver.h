@@ -12,7 +12,6 @@ struct ObservedMessageBox
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     QWidget *parent = nullptr;
 };
 

@@ -64,3 +64,12 @@ QList<QJsonObject> TestBench::journalCalls(const QString &call) const
     matching.removeIf([&](const QJsonObject &entry) { return entry["call"].toString() != call; });
     return matching;
 }
+
+QStringList TestBench::callsSince(qsizetype start) const
+{
+    QStringList calls;
+    for (const QJsonObject &entry : journal().mid(start))
+        calls.append(entry.value(QStringLiteral("call")).toString());
+    calls.removeAll(QStringLiteral("ZV_ScanDeviceW"));
+    return calls;
+}

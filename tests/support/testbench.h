@@ -35,6 +35,8 @@ public:
     }
     QList<QJsonObject> journal() const;
     QList<QJsonObject> journalCalls(const QString &call) const;
+    // The names of the calls from the journal's entry at start on, scans left out.
+    QStringList callsSince(qsizetype start) const;
 
     const ZvSim::Bench &bench() const { return model; }
 

@@ -49,8 +49,16 @@ class TraceJournalTest : public QObject
     // Trace files written once for the index of written CPU ids.
     QTemporaryDir writtenDir;
     std::unique_ptr<TraceJournal> written;
+    // Each test's own folder.
+    std::unique_ptr<QTemporaryDir> dir;
 
 private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+    }
+
     void initTestCase()
     {
         QVERIFY(writtenDir.isValid());
@@ -101,9 +109,7 @@ private slots:
 
     void appendChainsRecordsInTheFileOfTheirLocalDate()
     {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString traceDir = dir.filePath(QStringLiteral("trace"));
+        const QString traceDir = dir->filePath(QStringLiteral("trace"));
         TraceJournal journal(traceDir);
         // Either side of 10:00 UTC, where the date changes at UTC+14.
         const QString times[] = { "2024-03-05T09:59:58.000Z", "2024-03-05T09:59:59.999Z",
@@ -145,10 +151,8 @@ private slots:
     {
         QFETCH(int, complete);
         QFETCH(QByteArray, cut);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        TraceJournal journal(dir.path());
-        const QString path = dir.filePath(fileName(5));
+        TraceJournal journal(dir->path());
+        const QString path = dir->filePath(fileName(5));
         QByteArray before;
         for (int i = 0; i < complete; ++i) {
             TraceRecord record = SampleRecords::record(utc(5, i));
@@ -183,10 +187,8 @@ private slots:
     void appendAfterChangedEnd()
     {
         QFETCH(bool, editorSaved);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        TraceJournal journal(dir.path());
-        const QString path = dir.filePath(fileName(5));
+        TraceJournal journal(dir->path());
+        const QString path = dir->filePath(fileName(5));
         TraceRecord first = record(utc(5, 0)), second = record(utc(5, 1));
         QVERIFY(journal.append(first) && journal.append(second));
         QByteArray changed = readFile(path);
@@ -286,15 +288,13 @@ private slots:
 #ifndef Q_OS_LINUX
         QSKIP("the system's flush calls are counted on Linux");
 #else
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        TraceJournal journal(dir.path());
+        TraceJournal journal(dir->path());
         TraceRecord first = record(utc(5));
         syncedInodes.clear();
         QVERIFY(journal.append(first));
         struct stat file, directory;
-        QCOMPARE(stat(QFile::encodeName(dir.filePath(fileName(5))).constData(), &file), 0);
-        QCOMPARE(stat(QFile::encodeName(dir.path()).constData(), &directory), 0);
+        QCOMPARE(stat(QFile::encodeName(dir->filePath(fileName(5))).constData(), &file), 0);
+        QCOMPARE(stat(QFile::encodeName(dir->path()).constData(), &directory), 0);
         QVERIFY(syncedInodes.contains(file.st_ino));
         QVERIFY(syncedInodes.contains(directory.st_ino));
 #endif
@@ -323,9 +323,7 @@ void TraceJournalTest::claimSettledByTheActionsRecord()
     QFETCH(bool, recordWritten);
     QFETCH(bool, boardMayBeWritten);
     QFETCH(Outcome, nextClaim);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    TraceJournal journal(dir.path()), other(dir.path());
+    TraceJournal journal(dir->path()), other(dir->path());
     journal.loadWrittenCpuIds();
     other.loadWrittenCpuIds();
 
@@ -341,7 +339,7 @@ void TraceJournalTest::claimSettledByTheActionsRecord()
     QCOMPARE(meanwhile.station, record.station);
 
     // The day's file turned into a folder: the record cannot be written.
-    const QString dayFile = dir.filePath(fileName(5));
+    const QString dayFile = dir->filePath(fileName(5));
     if (!recordWritten)
         QVERIFY(QDir().mkpath(dayFile));
     QCOMPARE(journal.append(record, boardMayBeWritten), recordWritten);
@@ -349,7 +347,7 @@ void TraceJournalTest::claimSettledByTheActionsRecord()
         QVERIFY(QDir().rmdir(dayFile));
     // The append itself keeps this program's index in step, before any file is read again.
     QCOMPARE(journal.cpuIdWrittenAt(*record.cpuId).has_value(), nextClaim == Outcome::AlreadyWritten);
-    QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir.path()) + "/c1a1.json"), nextClaim == Outcome::InDoubt);
+    QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir->path()) + "/c1a1.json"), nextClaim == Outcome::InDoubt);
     QCOMPARE(other.claim(later(2)).outcome, nextClaim);
     // This program never writes a board again that may carry its data.
     QCOMPARE(journal.claim(later(3)).outcome,
@@ -369,21 +367,19 @@ void TraceJournalTest::claimLeftByADeadProgram()
 {
     QFETCH(std::optional<qint32>, recordExitCode);
     QFETCH(Outcome, afterRestart);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     const QString cpuId = QStringLiteral("dead01");
     TraceClaim claim = TraceClaims::ownClaim(cpuId, utc(5), QStringLiteral("Bench 1"));
     claim.pid = 0; // its program died before its record left it
-    QCOMPARE(TraceClaims::create(dir.path(), claim), TraceClaims::Creation::Created);
+    QCOMPARE(TraceClaims::create(dir->path(), claim), TraceClaims::Creation::Created);
     if (recordExitCode) {
         // Killed after its record, before it removed the claim.
         TraceRecord record = SampleRecords::record(utc(5), QStringLiteral("basic"), cpuId, *recordExitCode);
-        QVERIFY(TraceJournal(dir.path()).append(record, false));
+        QVERIFY(TraceJournal(dir->path()).append(record, false));
     }
 
-    TraceJournal restarted(dir.path());
+    TraceJournal restarted(dir->path());
     restarted.loadWrittenCpuIds();
-    QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir.path()) + "/dead01.json"), !recordExitCode);
+    QCOMPARE(QFileInfo::exists(TraceClaims::directoryOf(dir->path()) + "/dead01.json"), !recordExitCode);
     const CpuIdClaim answer = restarted.claim(SampleRecords::record(utc(6), QStringLiteral("basic"), cpuId));
     QCOMPARE(answer.outcome, afterRestart);
     QCOMPARE(answer.time, afterRestart == Outcome::Claimed ? QString() : utc(5));
@@ -405,9 +401,7 @@ void TraceJournalTest::claimUnavailable_data()
 void TraceJournalTest::claimUnavailable()
 {
     QFETCH(QString, damage);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString traceDir = dir.filePath(QStringLiteral("trace"));
+    const QString traceDir = dir->filePath(QStringLiteral("trace"));
     QVERIFY(QDir().mkpath(traceDir));
     const QString dayFile = QDir(traceDir).filePath(fileName(5));
     TraceRecord first = record(utc(5, 0), QStringLiteral("basic"), QStringLiteral("f00d"));
