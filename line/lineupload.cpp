@@ -160,7 +160,6 @@ FileProgress uploadFile(LineDatabase &database, const QString &path, qint64 offs
     const std::function<void(const WaitingLine &, const Answer &)> &answered)
 {
     FileProgress progress;
-    progress.offset = offset;
     const QDate day = Trace::dateOfFileName(QFileInfo(path).fileName());
     if (!day.isValid()) {
         progress.failure.why = QStringLiteral("not a trace file name: %1").arg(QFileInfo(path).fileName());
@@ -189,7 +188,6 @@ FileProgress uploadFile(LineDatabase &database, const QString &path, qint64 offs
             progress.failure = answer;
             return progress;
         }
-        progress.offset = line.end;
     }
     progress.complete = true;
     return progress;

@@ -51,7 +51,6 @@ Answer uploadLine(LineDatabase &database, const QString &day, const QByteArray &
 
 struct FileProgress
 {
-    qint64 offset = 0; // after the last line answered for
     qint64 stored = 0;
     qint64 already = 0;
     qint64 broken = 0;

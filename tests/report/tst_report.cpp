@@ -1,10 +1,11 @@
 #include "linetestmain.h"
+#include "clistation.h"
 #include "linedatabase.h"
 #include "lineschema.h"
 #include "linetestserver.h"
+#include "samplerecords.h"
 #include "testenvironment.h"
 #include "traceclaims.h"
-#include "tracefiles.h"
 #include "tracejournal.h"
 
 #include <QDir>
@@ -41,7 +42,7 @@ struct Action
 {
     QString station;
     QString time;
-    QString cpuId;
+    std::optional<QString> cpuId;
     qint32 exitCode;
     QString level;
     qint64 durationMs;
@@ -59,40 +60,27 @@ QList<Action> week()
         { benchOne, at(1, 9, 0), unit(1), 0, basic, 10 },
         { benchOne, at(1, 9, 10), unit(2), -1, basic, 20 },
         { benchOne, at(1, 9, 11), unit(2), 0, basic, 30 },
-        { benchOne, at(1, 10, 0), QString(), 0, u"middle"_s, 100 },
+        { benchOne, at(1, 10, 0), std::nullopt, 0, u"middle"_s, 100 },
         { benchOne, at(1, 23, 59, 59, 999), unit(3), 0, basic, 40 },
         { benchOne, at(2, 0, 0), unit(4), 0, basic, 50 },
-        { benchOne, at(2, 8, 0), QString(), -4, basic, 60 },
+        { benchOne, at(2, 8, 0), std::nullopt, -4, basic, 60 },
         { benchOne, at(2, 8, 1), unit(5), 0, basic, 70 },
         { benchOne, at(2, 9, 0), unit(1), -11, basic, 80 },
         { benchOne, at(4, 11, 0), unit(6), -2, basic, 90 },
         { benchTwo, at(2, 14, 0), unit(7), 0, basic, 100 },
-        { benchTwo, at(2, 14, 5), QString(), 0, u"high"_s, 40 },
-        { benchTwo, at(2, 14, 6), QString(), -7, u"high"_s, 7000 },
+        { benchTwo, at(2, 14, 5), std::nullopt, 0, u"high"_s, 40 },
+        { benchTwo, at(2, 14, 6), std::nullopt, -7, u"high"_s, 7000 },
         { benchTwo, at(4, 11, 30), unit(6), 0, basic, 110 },
         { benchTwo, at(4, 12, 0), unit(1), 0, basic, 120 },
         { hostile, at(2, 15, 0), unit(8), 0, basic, 130 },
     };
 }
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString errors;
-};
-
-Run run(const QString &program, const QStringList &arguments)
+CliRun run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.start(program, arguments);
-    Run result;
-    if (process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit) {
-        result.exitCode = process.exitCode();
-        result.out = QString::fromUtf8(process.readAllStandardOutput());
-        result.errors = QString::fromUtf8(process.readAllStandardError());
-    }
-    return result;
+    return finishRun(process);
 }
 
 QString textOf(QString html)
@@ -146,18 +134,18 @@ class ReportTest : public QObject
     std::unique_ptr<LineDatabase> admin;
     QMap<QString, QString> folders; // station: its trace folder
 
-    QString page(const Run &result, const QString &path)
+    QString page(const CliRun &result, const QString &path)
     {
-        if (result.exitCode != 0)
-            qWarning().noquote() << result.out << result.errors;
-        return result.exitCode == 0 ? QString::fromUtf8(readFile(path)) : QString();
+        if (result.status != 0)
+            qWarning().noquote() << result.out << result.err;
+        return result.status == 0 ? QString::fromUtf8(readFile(path)) : QString();
     }
 
     QString lineReport(const QStringList &arguments, const QString &name = u"line.html"_s)
     {
         const QString path = environment.filePath(name);
         return page(run(QStringLiteral(KORVANE_LINE_TOOL),
-                        QStringList { u"report"_s, u"--db"_s, server.adminConninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }
+                        QStringList { u"report"_s, u"--db"_s, server.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }
                             + arguments),
             path);
     }
@@ -173,11 +161,8 @@ class ReportTest : public QObject
 private slots:
     void initTestCase()
     {
-        QString why;
-        if (!LineTestServer::isAvailable(&why))
-            QSKIP(qPrintable(why));
         QVERIFY2(server.start(), qPrintable(server.error()));
-        admin = std::make_unique<LineDatabase>(server.adminConninfo());
+        admin = std::make_unique<LineDatabase>(server.conninfo());
         QString reason;
         QVERIFY2(LineSchema::init(*admin, true, nullptr, &reason), qPrintable(reason));
 
@@ -186,13 +171,14 @@ private slots:
         for (const Action &action : week()) {
             if (!folders.contains(action.station))
                 folders.insert(action.station, environment.filePath(u"station-%1"_s.arg(folders.size() + 1)));
-            TraceRecord record = actionRecord(action.station, action.time, action.cpuId, action.exitCode, action.level);
+            TraceRecord record = SampleRecords::record(action.time, action.level, action.cpuId, action.exitCode);
+            record.station = action.station;
             record.durationMs = action.durationMs;
             QVERIFY(TraceJournal(folders.value(action.station)).append(record));
         }
-        const Run pushed = run(QStringLiteral(KORVANE_LINE_TOOL),
-            QStringList { u"push"_s, u"--db"_s, server.adminConninfo() } + folders.values());
-        QVERIFY2(pushed.exitCode == 0, qPrintable(pushed.out + pushed.errors));
+        const CliRun pushed = run(QStringLiteral(KORVANE_LINE_TOOL),
+            QStringList { u"push"_s, u"--db"_s, server.conninfo() } + folders.values());
+        QVERIFY2(pushed.status == 0, qPrintable((pushed.out + pushed.err).join(u'\n')));
 
         // bench-1 died after claiming unit 9: in doubt in its folder and line-wide.
         const TraceClaim claim { unit(9), at(4, 13, 0), benchOne, u"BENCH-1"_s, 4242 };
@@ -314,11 +300,11 @@ private slots:
         // A line database without a record, and a period without one.
         LineTestServer empty;
         QVERIFY2(empty.start(), qPrintable(empty.error()));
-        LineDatabase database(empty.adminConninfo());
+        LineDatabase database(empty.conninfo());
         QVERIFY(LineSchema::init(database, false, nullptr, nullptr));
         const QString path = environment.filePath(u"empty.html"_s);
         const QString blank = page(run(QStringLiteral(KORVANE_LINE_TOOL),
-                                       { u"report"_s, u"--db"_s, empty.adminConninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }),
+                                       { u"report"_s, u"--db"_s, empty.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }),
             path);
         QCOMPARE(figuresOf(sectionOf(blank, u"headline"_s)).join(u' '),
             u"units=0 first-pass-yield=0 attempt-yield=0 refused-duplicates=0 claims-in-doubt=0 broken-chains=0 written-twice=0"_s);
@@ -330,17 +316,17 @@ private slots:
         // What must not be written over, a wrong day, and a period the wrong way round.
         const QString folder = environment.filePath(u"a-folder"_s);
         QVERIFY(QDir().mkpath(folder));
-        const Run onFolder = run(QStringLiteral(KORVANE_TRACE_TOOL),
+        const CliRun onFolder = run(QStringLiteral(KORVANE_TRACE_TOOL),
             { u"report"_s, folders.value(benchOne), u"--html"_s, folder });
-        QCOMPARE(onFolder.exitCode, 1);
-        QVERIFY2(onFolder.errors.contains(u"not a regular file"_s), qPrintable(onFolder.errors));
+        QCOMPARE(onFolder.status, 1);
+        QVERIFY2(onFolder.err.join(u' ').contains(u"not a regular file"_s), qPrintable(onFolder.err.join(u' ')));
         for (const QStringList &arguments : { QStringList { u"--from"_s, u"2026-12-1"_s },
                  QStringList { u"--from"_s, u"2026-12-04"_s, u"--to"_s, u"2026-12-01"_s },
                  QStringList { u"--to"_s, u"2026-12-01T00:00"_s } }) {
             QCOMPARE(run(QStringLiteral(KORVANE_LINE_TOOL),
-                         QStringList { u"report"_s, u"--html"_s, path } + arguments).exitCode, 3);
+                         QStringList { u"report"_s, u"--html"_s, path } + arguments).status, 3);
             QCOMPARE(run(QStringLiteral(KORVANE_TRACE_TOOL),
-                         QStringList { u"report"_s, folders.value(benchOne), u"--html"_s, path } + arguments).exitCode, 2);
+                         QStringList { u"report"_s, folders.value(benchOne), u"--html"_s, path } + arguments).status, 2);
         }
     }
 
@@ -348,7 +334,7 @@ private slots:
     void aSlowAnswerIsWaitedFor()
     {
         using namespace std::chrono_literals;
-        LineDatabase database(server.adminConninfo(), 300ms);
+        LineDatabase database(server.conninfo(), 300ms);
         QString reason;
         QVERIFY2(database.connect(&reason), qPrintable(reason));
         const QString slow = u"SELECT pg_sleep(0.6)"_s;
@@ -393,15 +379,16 @@ private slots:
         const QStringList common { u"--headless"_s, u"--no-sandbox"_s, u"--disable-gpu"_s, u"--no-first-run"_s,
             u"--disable-background-networking"_s, u"--disable-component-update"_s, u"--disable-sync"_s,
             u"--user-data-dir="_s + environment.filePath(u"chromium"_s) };
-        const Run dom = run(chromium, common + QStringList { u"--dump-dom"_s, url });
-        QCOMPARE(dom.exitCode, 0);
-        QCOMPARE(figuresOf(dom.out), figuresOf(html));
-        QVERIFY(figuresOf(dom.out).contains(u"units=8"_s));
-        QVERIFY(!dom.out.contains(u"<script"_s));
-        QVERIFY(dom.out.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"_s));
+        const CliRun dom = run(chromium, common + QStringList { u"--dump-dom"_s, url });
+        QCOMPARE(dom.status, 0);
+        const QString loaded = dom.out.join(u'\n');
+        QCOMPARE(figuresOf(loaded), figuresOf(html));
+        QVERIFY(figuresOf(loaded).contains(u"units=8"_s));
+        QVERIFY(!loaded.contains(u"<script"_s));
+        QVERIFY(loaded.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"_s));
 
         const QString png = environment.filePath(u"page.png"_s);
-        QCOMPARE(run(chromium, common + QStringList { u"--window-size=1000,1400"_s, u"--screenshot="_s + png, url }).exitCode, 0);
+        QCOMPARE(run(chromium, common + QStringList { u"--window-size=1000,1400"_s, u"--screenshot="_s + png, url }).status, 0);
         const QImage image(png);
         QCOMPARE(image.size(), QSize(1000, 1400));
         QSet<QRgb> colours;
@@ -412,7 +399,7 @@ private slots:
         QVERIFY2(colours.size() >= 6, "the screenshot is nearly blank");
 
         const QString pdf = environment.filePath(u"page.pdf"_s);
-        QCOMPARE(run(chromium, common + QStringList { u"--no-pdf-header-footer"_s, u"--print-to-pdf="_s + pdf, url }).exitCode, 0);
+        QCOMPARE(run(chromium, common + QStringList { u"--no-pdf-header-footer"_s, u"--print-to-pdf="_s + pdf, url }).status, 0);
         const QByteArray printed = readFile(pdf);
         const qsizetype pages = printed.count("/Type /Page") - printed.count("/Type /Pages");
         QVERIFY2(pages >= 1 && pages <= 5, qPrintable(u"%1 pages"_s.arg(pages)));
