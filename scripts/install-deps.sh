@@ -13,8 +13,9 @@ packages=(
   # throwaway test servers of scripts/line-server.sh.
   libpq-dev postgresql-15 postgresql-client-15 postgresql-client-common openssl
   xvfb xauth x11-utils fonts-wqy-zenhei imagemagick
-  # The line report's page in a real browser, headless (tests, screenshots).
-  chromium
+  # The line report's page in a real browser, headless (tests, screenshots); time zones for
+  # the report's test, which runs half an hour off UTC.
+  chromium tzdata
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   clang libclang-rt-14-dev
 )
