@@ -1,6 +1,5 @@
 #include "clistation.h"
 #include "testbench.h"
-#include "testenvironment.h"
 #include "testplugins.h"
 #include "tracefiles.h"
 #include "windowdriver.h"
@@ -461,10 +460,7 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     // Both programs' records, the refusals too, in one unbroken chain.
     QCOMPARE(traceRecords().size(), 100);
     // And both programs' log lines, none written over by the other's.
-    QByteArray log;
-    for (const QFileInfo &file : QDir(station->filePath("log")).entryInfoList({ "App*.log" }, QDir::Files))
-        log += readFile(file.filePath());
-    const QStringList logLines = linesOf(log);
+    const QStringList logLines = linesOf(station->log());
     QCOMPARE(logLines.filter(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d \\d{3} \\[[A-Za-z]+\\] ")), logLines);
     QCOMPARE(logLines.filter(QRegularExpression(" basic action in$")).size(), 100);
 }
