@@ -91,14 +91,9 @@ class LineTest : public QObject
         return result.ok ? result.rows.value(0).value(0) : u"error: "_s + result.error;
     }
 
-    QString login(const QString &user, const QString &database = {})
-    {
-        return server.conninfo(user, database);
-    }
-
     std::unique_ptr<LineStation> station(const QString &user, const QString &directory = QDir::tempPath())
     {
-        return std::make_unique<LineStation>(login(user), directory, LineOfflinePolicy::Refuse);
+        return std::make_unique<LineStation>(server.conninfo(user), directory, LineOfflinePolicy::Refuse);
     }
 
 private slots:
@@ -129,7 +124,7 @@ private slots:
         QFETCH(int, timeout);
         QFETCH(int, atLeast);
         SilentServer silent;
-        const QString both = QString(login(u"st1"_s))
+        const QString both = QString(server.conninfo(u"st1"_s))
                                  .replace(QRegularExpression(u"host=\\S+ port=(\\d+)"_s),
                                      u"host=127.0.0.1,127.0.0.1 port=%1,\\1"_s.arg(silent.port()));
         LineDatabase database(serverBehind ? both : u"host=127.0.0.1 port=%1 user=x"_s.arg(silent.port()),
@@ -161,7 +156,7 @@ private slots:
         const QString name = version > 0 ? u"newer"_s : u"bare"_s;
         if (version > 0)
             QCOMPARE(scalar(u"CREATE DATABASE newer"_s), QString());
-        LineDatabase database(login({}, name));
+        LineDatabase database(server.conninfo({}, name));
         QString found;
         if (version > 0) {
             QVERIFY2(LineSchema::init(database, false, nullptr, &found), qPrintable(found));
@@ -174,7 +169,7 @@ private slots:
         }
         QVERIFY(!database.connect(&found));
         QCOMPARE(found, reason);
-        LineStation line(login({}, name), QDir::tempPath(), LineOfflinePolicy::Refuse);
+        LineStation line(server.conninfo({}, name), QDir::tempPath(), LineOfflinePolicy::Refuse);
         const LineClaim claim = line.claim(record(u"Bench"_s, utc(1), u"ab"_s), false);
         QCOMPARE(claim.outcome, LineClaim::Outcome::Unreachable);
         QCOMPARE(claim.reason, reason);
@@ -207,7 +202,7 @@ private slots:
         const QByteArray line = chain(u"Settler"_s, 3, 1, u"5e77"_s).constFirst();
         const TraceRecord action = *Trace::parseLine(line).record;
         QCOMPARE(station(u"st1"_s)->claim(action, false).outcome, LineClaim::Outcome::Claimed);
-        LineDatabase settling(login(u"st1"_s));
+        LineDatabase settling(server.conninfo(u"st1"_s));
         QVERIFY(settling.exec(u"BEGIN"_s).ok);
         QVERIFY(
             settling
@@ -281,7 +276,7 @@ private slots:
         action.prev = Trace::firstPrev;
         for (const QString &user : { u"st2"_s, u"st1"_s }) {
             action.station = user == "st1"_L1 ? u"Bench B"_s : u"Bench A"_s;
-            LineDatabase uploader(login(user));
+            LineDatabase uploader(server.conninfo(user));
             QCOMPARE(LineUpload::uploadLine(uploader, dayOf(7), Trace::formatLine(action)).outcome,
                 LineUpload::Answer::Outcome::Stored);
             QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = '0707'"_s), u"open"_s);
@@ -309,7 +304,7 @@ private slots:
         QFETCH(QString, day);
         QFETCH(QByteArray, line);
         QFETCH(QString, why);
-        LineDatabase uploader(login(u"st1"_s));
+        LineDatabase uploader(server.conninfo(u"st1"_s));
         for (const QByteArray &stored : chain(u"Chain"_s, 8, 3))
             QVERIFY(LineUpload::uploadLine(uploader, dayOf(8), stored).outcome
                 != LineUpload::Answer::Outcome::Failed);
@@ -352,7 +347,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, sql);
         QFETCH(bool, allowed);
-        LineDatabase database(login(user));
+        LineDatabase database(server.conninfo(user));
         const LineDatabase::Result result = database.exec(sql);
         QCOMPARE(result.ok, allowed);
         QCOMPARE(result.sqlState, allowed ? QString() : u"42501"_s);
@@ -449,7 +444,7 @@ private slots:
         QTest::newRow("password in a URI")
             << u"postgresql://st:pw@127.0.0.1/k"_s << 2 << u"must not hold a password"_s;
         QTest::newRow("unknown keyword") << u"host=127.0.0.1 colour=blue"_s << 2 << u"colour"_s;
-        QTest::newRow("no schema") << login({}, u"bare"_s) << 1
+        QTest::newRow("no schema") << server.conninfo({}, u"bare"_s) << 1
                                    << u"schema missing (run korvane-line init)"_s;
     }
     void toolWithoutAUsableDatabase()
@@ -466,7 +461,7 @@ private slots:
     void toolFromInitToRelease()
     {
         QCOMPARE(scalar(u"CREATE DATABASE tool"_s), QString());
-        const QString db = login({}, u"tool"_s);
+        const QString db = server.conninfo({}, u"tool"_s);
         const auto tool = [](QStringList arguments, const QString &conninfo) {
             return runTool(arguments << u"--db"_s << conninfo);
         };
@@ -492,7 +487,7 @@ private slots:
         QCOMPARE(stations[0]["last_record"_L1].toString(), utc(1, 1));
 
         // A claim in doubt and a CPU id written on two stations are findings.
-        LineDatabase line(login(u"st1"_s, u"tool"_s));
+        LineDatabase line(server.conninfo(u"st1"_s, u"tool"_s));
         QVERIFY(
             line.exec(u"SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"_s, { odd }).ok);
         // A record pushed with no claim behind it is a write all the same.
@@ -510,9 +505,9 @@ private slots:
 
         // Stations cannot release; a supervisor can, once.
         const QStringList release { u"release"_s, u"BB01"_s, u"--reason"_s, u"board checked"_s };
-        QCOMPARE(tool(release, login(u"st1"_s, u"tool"_s)).status, 1);
-        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).status, 0);
-        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).status, 1);
+        QCOMPARE(tool(release, server.conninfo(u"st1"_s, u"tool"_s)).status, 1);
+        QCOMPARE(tool(release, server.conninfo(u"sup"_s, u"tool"_s)).status, 0);
+        QCOMPARE(tool(release, server.conninfo(u"sup"_s, u"tool"_s)).status, 1);
         json = status(4);
         QVERIFY(json["in_doubt"_L1].toArray().isEmpty());
         const QJsonObject released = json["released"_L1].toArray().at(0).toObject();
