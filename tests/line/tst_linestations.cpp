@@ -90,7 +90,8 @@ private:
                     QStringLiteral("korvane_station")))
                 return false;
         }
-        return line.createLogin(QStringLiteral("supervisor"), QStringLiteral("pw-s"), QStringLiteral("korvane_supervisor"));
+        return line.createLogin(
+            QStringLiteral("supervisor"), QStringLiteral("pw-s"), QStringLiteral("korvane_supervisor"));
     }
     // Two stations with a board of the same chip: the first's action, slow, as it writes;
     // null when it never got there.

@@ -126,7 +126,8 @@ CliRun CliStation::run(const QStringList &arguments) const
 QByteArray CliStation::log() const
 {
     QByteArray log;
-    for (const QFileInfo &file : QDir(filePath(QStringLiteral("log"))).entryInfoList({ "App*.log" }, QDir::Files))
+    const QDir logs(filePath(QStringLiteral("log")));
+    for (const QFileInfo &file : logs.entryInfoList({ QStringLiteral("App*.log") }, QDir::Files))
         log += readFile(file.filePath());
     return log;
 }
