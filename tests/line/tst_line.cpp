@@ -38,32 +38,24 @@ TraceRecord record(const QString &station, const QString &time, const QString &c
     return record;
 }
 
+// Basic actions of one station and day, a second apart, appended as its journal appends them.
+QList<QByteArray> append(
+    const QString &directory, const QString &station, const QStringList &cpuIds, int day, int exitCode = 0)
+{
+    QList<TraceRecord> actions;
+    for (qsizetype i = 0; i < cpuIds.size(); ++i)
+        actions.append(record(station, utc(day, int(i)), cpuIds[i], exitCode));
+    return SampleRecords::journalRecords(directory, actions);
+}
+
 // A chain of record lines as one day's file holds them, one CPU id each.
 QList<QByteArray> chain(const QString &station, int day, int count, const QString &cpuPrefix = u"c4a1"_s)
 {
-    QList<QByteArray> lines;
-    QString prev = Trace::firstPrev;
-    for (int seq = 1; seq <= count; ++seq) {
-        TraceRecord next = record(station, utc(day, seq), cpuPrefix + u"%1"_s.arg(seq, 4, 16, zero));
-        next.seq = seq;
-        next.prev = prev;
-        lines.append(Trace::formatLine(next));
-        prev = Trace::sha256Hex(lines.constLast());
-    }
-    return lines;
-}
-
-// Basic actions appended as the station's journal appends them.
-bool append(
-    const QString &directory, const QString &station, const QStringList &cpuIds, int day, int exitCode = 0)
-{
-    TraceJournal journal(directory);
-    for (qsizetype i = 0; i < cpuIds.size(); ++i) {
-        TraceRecord action = record(station, utc(day, int(i)), cpuIds[i], exitCode);
-        if (!journal.append(action))
-            return false;
-    }
-    return true;
+    QStringList cpuIds;
+    for (int seq = 1; seq <= count; ++seq)
+        cpuIds.append(cpuPrefix + u"%1"_s.arg(seq, 4, 16, zero));
+    const QTemporaryDir directory;
+    return append(directory.path(), station, cpuIds, day);
 }
 
 CliRun runTool(const QStringList &arguments)
@@ -252,7 +244,7 @@ private slots:
         const TraceRecord action
             = record(QString::fromLatin1(QTest::currentDataTag()), utc(5), cpu, exitCode);
         QCOMPARE(line->claim(action, false).outcome, LineClaim::Outcome::Claimed);
-        QVERIFY(append(trace.path(), action.station, { cpu }, 5, exitCode));
+        QVERIFY(!append(trace.path(), action.station, { cpu }, 5, exitCode).isEmpty());
         const LineState after = line->uploadWaiting();
         QVERIFY2(after.online && after.waiting == 0, qPrintable(after.reason));
         QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = $1"_s, { cpu }), state);
@@ -357,7 +349,7 @@ private slots:
     void cursorCountsWhatWaits()
     {
         QTemporaryDir trace;
-        QVERIFY(append(trace.path(), u"Cursor"_s, { u"c0c001"_s, u"c0c002"_s, u"c0c003"_s }, 12));
+        QVERIFY(!append(trace.path(), u"Cursor"_s, { u"c0c001"_s, u"c0c002"_s, u"c0c003"_s }, 12).isEmpty());
         QFile cut(Trace::filesIn(trace.path()).constFirst());
         QVERIFY(cut.open(QIODevice::Append) && cut.write("{\"seq\":4,\"time\":\"2024") > 0);
         cut.close();
@@ -391,7 +383,7 @@ private slots:
     void backgroundUploadsLeaveTheCallerFree()
     {
         QTemporaryDir trace;
-        QVERIFY(append(trace.path(), u"Background"_s, { u"bb01"_s }, 13));
+        QVERIFY(!append(trace.path(), u"Background"_s, { u"bb01"_s }, 13).isEmpty());
         SilentServer silent;
         QElapsedTimer timer;
         timer.start();
@@ -474,8 +466,8 @@ private slots:
         const QString odd = u"Prüfplatz \"7\" 'Ü' C:\\bench — 東京"_s;
         QTemporaryDir first;
         QTemporaryDir second;
-        QVERIFY(append(first.path(), odd, { u"aa01"_s, u"aa02"_s }, 1));
-        QVERIFY(append(second.path(), u"Bench 2"_s, { u"aa02"_s }, 2));
+        QVERIFY(!append(first.path(), odd, { u"aa01"_s, u"aa02"_s }, 1).isEmpty());
+        QVERIFY(!append(second.path(), u"Bench 2"_s, { u"aa02"_s }, 2).isEmpty());
         QVERIFY(tool({ u"push"_s, first.path() }, db).out.join(u'\n').contains("2 stored, 0 already there, 0 broken"_L1));
         CliRun run = tool({ u"push"_s, first.path() }, db);
         QCOMPARE(run.status, 0);
