@@ -1,6 +1,5 @@
 #include "clistation.h"
 #include "testbench.h"
-#include "testenvironment.h"
 #include "testplugins.h"
 #include "tracefiles.h"
 #include "windowdriver.h"
@@ -105,13 +104,6 @@ private:
         ::close(ends[1]);
 #endif
         return finishRun(process);
-    }
-    int zvsim(const QStringList &arguments) const
-    {
-        QProcess process;
-        station->prepare(process, absolute(KORVANE_ZVSIM), arguments);
-        process.start();
-        return process.waitForFinished(30000) ? process.exitCode() : -1;
     }
     // No board read or written, nothing asked of the plug-in but its level.
     bool touchedNothing() const
@@ -329,7 +321,7 @@ void TestCli::waitForABoard()
     QTRY_VERIFY_WITH_TIMEOUT(bench().journalCalls(QStringLiteral("ZV_ScanDeviceW")).size() >= 2, 20000);
     if (event == "attach") {
         QCOMPARE(cli->state(), QProcess::Running);
-        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
+        bench().attach(QStringLiteral("b1"));
     }
 #ifdef Q_OS_UNIX
     if (event.startsWith("SIG"))
@@ -392,9 +384,11 @@ void TestCli::stationLoop()
         QVERIFY2(readUntil(*cli, out, expected.constLast()), qPrintable(out.join('\n')));
         // The second pass of b1 is slow, to be stopped during its action: an invalid board
         // is none to act on until it is slow.
-        QCOMPARE(zvsim({ "attach", boards.at(unit), "--state", again ? "7" : "loader" }), 0);
-        if (again)
-            QCOMPARE(zvsim({ "set", boards.at(unit), "--delay", "400", "--state", "loader" }), 0);
+        bench().attach(boards.at(unit), again ? 7 : ZvSim::Loader);
+        if (again) {
+            bench().setDelay(boards.at(unit), 400);
+            bench().setState(boards.at(unit), ZvSim::Loader);
+        }
 #ifdef Q_OS_UNIX
         if (again) {
             QVERIFY(readUntil(*cli, out, "read cpuid..."));
@@ -407,7 +401,7 @@ void TestCli::stationLoop()
         expected << QStringLiteral("UNITS passed=%1 failed=%2").arg(qMin(unit + 1, 3)).arg(again ? 1 : 0);
         QVERIFY2(readUntil(*cli, out, expected.constLast()), qPrintable(out.join('\n')));
         if (!again)
-            QCOMPARE(zvsim({ "detach", boards.at(unit) }), 0);
+            bench().detach(boards.at(unit));
     }
 #ifdef Q_OS_UNIX
     const CliRun result = finishRun(*cli, out);
@@ -444,10 +438,10 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     for (int round = 0; round < 50; ++round) {
         for (int i = 0; i < 2; ++i)
             QVERIFY2(readUntil(*loops[i], out[i], "WAITING for a board"), qPrintable(out[i].join('\n')));
-        QCOMPARE(zvsim({ "attach", "b1", "--state", "loader" }), 0);
+        bench().attach(QStringLiteral("b1"));
         for (int i = 0; i < 2; ++i)
             QVERIFY2(readUntil(*loops[i], out[i], "UNITS "), qPrintable(out[i].join('\n')));
-        QCOMPARE(zvsim({ "detach", "b1" }), 0);
+        bench().detach(QStringLiteral("b1"));
     }
     for (const auto &loop : loops) {
         loop->kill();
@@ -461,10 +455,7 @@ void TestCli::twoLoopsOnOneFolderWriteABoardOnce()
     // Both programs' records, the refusals too, in one unbroken chain.
     QCOMPARE(traceRecords().size(), 100);
     // And both programs' log lines, none written over by the other's.
-    QByteArray log;
-    for (const QFileInfo &file : QDir(station->filePath("log")).entryInfoList({ "App*.log" }, QDir::Files))
-        log += readFile(file.filePath());
-    const QStringList logLines = linesOf(log);
+    const QStringList logLines = linesOf(station->log());
     QCOMPARE(logLines.filter(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d \\d{3} \\[[A-Za-z]+\\] ")), logLines);
     QCOMPARE(logLines.filter(QRegularExpression(" basic action in$")).size(), 100);
 }

@@ -1,8 +1,5 @@
-#include "pluginjournal.h"
-#include "testbench.h"
-#include "testenvironment.h"
 #include "testplugins.h"
-#include "windowdriver.h"
+#include "windowtestcase.h"
 
 #include "ZVUpgrade_DLL.h"
 
@@ -38,22 +35,19 @@ QByteArray pattern(int size, char seed = 0)
 } // namespace
 
 // Faults of the device library, the files and the configuration that only the whole window meets.
-class TestHardening : public QObject
+class TestHardening : public WindowTestCase
 {
     Q_OBJECT
 
-    std::unique_ptr<TestEnvironment> env;
-    std::unique_ptr<TestBench> bench;
-    std::unique_ptr<PluginJournal> plugin;
-    std::unique_ptr<WindowDriver> driver;
     int journalAt = 0;
 
     void open(const QByteArray &config = QJsonDocument(QJsonObject { { "DLL", pluginPath } }).toJson())
     {
+        bench->attach(b1, ZvSim::Loader);
         env->writeFile(QStringLiteral("config.json"), config);
         driver->open();
         journalAt = bench->journal().size();
-        plugin->clear();
+        pluginJournal->clear();
         for (int level = 1; level <= 3; ++level) // 32 bytes serve every level
             driver->setFile(level, env->writeFile(QStringLiteral("32"), pattern(32)));
     }
@@ -61,31 +55,13 @@ class TestHardening : public QObject
     void verifyWritten(int level, const QByteArray &content)
     {
         if (level == 1)
-            QCOMPARE(plugin->entries().at(1).data, content);
+            QCOMPARE(pluginJournal->entries().at(1).data, content);
         const QByteArray plain = level == 1 ? bench->cpuId(b1) : content;
         QCOMPARE(bench->written(b1, targets[level]),
             level == 3 ? content : testPluginOutput(plain, level == 1 ? 16 : plain.size()));
     }
 
 private slots:
-    void init()
-    {
-        env = std::make_unique<TestEnvironment>();
-        QVERIFY(env->isValid());
-        bench = std::make_unique<TestBench>(env->benchDirectory());
-        plugin = std::make_unique<PluginJournal>(env->filePath(QStringLiteral("plugin.jsonl")));
-        driver = std::make_unique<WindowDriver>();
-        bench->attach(b1, ZvSim::Loader);
-    }
-
-    void cleanup()
-    {
-        QVERIFY(driver->close());
-        driver.reset();
-        plugin.reset(); // each puts its environment variable back
-        env.reset();
-    }
-
     // Scans of a failure, nothing, many boards and the one board, each a real change, while
     // a slow action runs; on a library that refused its initialisation, which the window
     // goes on without.
@@ -172,7 +148,7 @@ private slots:
         for (int i = 0; i < 45; ++i) {
             const int level = 1 + i % 3;
             driver->setFile(level, chosen);
-            QVERIFY(plugin->clear());
+            QVERIFY(pluginJournal->clear());
             journalAt = bench->journal().size();
             driver->run(level);
             const QString result = driver->nextResult();

@@ -38,32 +38,24 @@ TraceRecord record(const QString &station, const QString &time, const QString &c
     return record;
 }
 
+// Basic actions of one station and day, a second apart, appended as its journal appends them.
+QList<QByteArray> append(
+    const QString &directory, const QString &station, const QStringList &cpuIds, int day, int exitCode = 0)
+{
+    QList<TraceRecord> actions;
+    for (qsizetype i = 0; i < cpuIds.size(); ++i)
+        actions.append(record(station, utc(day, int(i)), cpuIds[i], exitCode));
+    return SampleRecords::journalRecords(directory, actions);
+}
+
 // A chain of record lines as one day's file holds them, one CPU id each.
 QList<QByteArray> chain(const QString &station, int day, int count, const QString &cpuPrefix = u"c4a1"_s)
 {
-    QList<QByteArray> lines;
-    QString prev = Trace::firstPrev;
-    for (int seq = 1; seq <= count; ++seq) {
-        TraceRecord next = record(station, utc(day, seq), cpuPrefix + u"%1"_s.arg(seq, 4, 16, zero));
-        next.seq = seq;
-        next.prev = prev;
-        lines.append(Trace::formatLine(next));
-        prev = Trace::sha256Hex(lines.constLast());
-    }
-    return lines;
-}
-
-// Basic actions appended as the station's journal appends them.
-bool append(
-    const QString &directory, const QString &station, const QStringList &cpuIds, int day, int exitCode = 0)
-{
-    TraceJournal journal(directory);
-    for (qsizetype i = 0; i < cpuIds.size(); ++i) {
-        TraceRecord action = record(station, utc(day, int(i)), cpuIds[i], exitCode);
-        if (!journal.append(action))
-            return false;
-    }
-    return true;
+    QStringList cpuIds;
+    for (int seq = 1; seq <= count; ++seq)
+        cpuIds.append(cpuPrefix + u"%1"_s.arg(seq, 4, 16, zero));
+    const QTemporaryDir directory;
+    return append(directory.path(), station, cpuIds, day);
 }
 
 CliRun runTool(const QStringList &arguments)
@@ -91,14 +83,9 @@ class LineTest : public QObject
         return result.ok ? result.rows.value(0).value(0) : u"error: "_s + result.error;
     }
 
-    QString login(const QString &user, const QString &database = {})
-    {
-        return server.conninfo(user, database);
-    }
-
     std::unique_ptr<LineStation> station(const QString &user, const QString &directory = QDir::tempPath())
     {
-        return std::make_unique<LineStation>(login(user), directory, LineOfflinePolicy::Refuse);
+        return std::make_unique<LineStation>(server.conninfo(user), directory, LineOfflinePolicy::Refuse);
     }
 
 private slots:
@@ -129,7 +116,7 @@ private slots:
         QFETCH(int, timeout);
         QFETCH(int, atLeast);
         SilentServer silent;
-        const QString both = QString(login(u"st1"_s))
+        const QString both = QString(server.conninfo(u"st1"_s))
                                  .replace(QRegularExpression(u"host=\\S+ port=(\\d+)"_s),
                                      u"host=127.0.0.1,127.0.0.1 port=%1,\\1"_s.arg(silent.port()));
         LineDatabase database(serverBehind ? both : u"host=127.0.0.1 port=%1 user=x"_s.arg(silent.port()),
@@ -161,7 +148,7 @@ private slots:
         const QString name = version > 0 ? u"newer"_s : u"bare"_s;
         if (version > 0)
             QCOMPARE(scalar(u"CREATE DATABASE newer"_s), QString());
-        LineDatabase database(login({}, name));
+        LineDatabase database(server.conninfo({}, name));
         QString found;
         if (version > 0) {
             QVERIFY2(LineSchema::init(database, false, nullptr, &found), qPrintable(found));
@@ -174,7 +161,7 @@ private slots:
         }
         QVERIFY(!database.connect(&found));
         QCOMPARE(found, reason);
-        LineStation line(login({}, name), QDir::tempPath(), LineOfflinePolicy::Refuse);
+        LineStation line(server.conninfo({}, name), QDir::tempPath(), LineOfflinePolicy::Refuse);
         const LineClaim claim = line.claim(record(u"Bench"_s, utc(1), u"ab"_s), false);
         QCOMPARE(claim.outcome, LineClaim::Outcome::Unreachable);
         QCOMPARE(claim.reason, reason);
@@ -207,7 +194,7 @@ private slots:
         const QByteArray line = chain(u"Settler"_s, 3, 1, u"5e77"_s).constFirst();
         const TraceRecord action = *Trace::parseLine(line).record;
         QCOMPARE(station(u"st1"_s)->claim(action, false).outcome, LineClaim::Outcome::Claimed);
-        LineDatabase settling(login(u"st1"_s));
+        LineDatabase settling(server.conninfo(u"st1"_s));
         QVERIFY(settling.exec(u"BEGIN"_s).ok);
         QVERIFY(
             settling
@@ -257,7 +244,7 @@ private slots:
         const TraceRecord action
             = record(QString::fromLatin1(QTest::currentDataTag()), utc(5), cpu, exitCode);
         QCOMPARE(line->claim(action, false).outcome, LineClaim::Outcome::Claimed);
-        QVERIFY(append(trace.path(), action.station, { cpu }, 5, exitCode));
+        QVERIFY(!append(trace.path(), action.station, { cpu }, 5, exitCode).isEmpty());
         const LineState after = line->uploadWaiting();
         QVERIFY2(after.online && after.waiting == 0, qPrintable(after.reason));
         QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = $1"_s, { cpu }), state);
@@ -281,7 +268,7 @@ private slots:
         action.prev = Trace::firstPrev;
         for (const QString &user : { u"st2"_s, u"st1"_s }) {
             action.station = user == "st1"_L1 ? u"Bench B"_s : u"Bench A"_s;
-            LineDatabase uploader(login(user));
+            LineDatabase uploader(server.conninfo(user));
             QCOMPARE(LineUpload::uploadLine(uploader, dayOf(7), Trace::formatLine(action)).outcome,
                 LineUpload::Answer::Outcome::Stored);
             QCOMPARE(scalar(u"SELECT state FROM korvane.claims WHERE cpu_id = '0707'"_s), u"open"_s);
@@ -309,7 +296,7 @@ private slots:
         QFETCH(QString, day);
         QFETCH(QByteArray, line);
         QFETCH(QString, why);
-        LineDatabase uploader(login(u"st1"_s));
+        LineDatabase uploader(server.conninfo(u"st1"_s));
         for (const QByteArray &stored : chain(u"Chain"_s, 8, 3))
             QVERIFY(LineUpload::uploadLine(uploader, dayOf(8), stored).outcome
                 != LineUpload::Answer::Outcome::Failed);
@@ -352,7 +339,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, sql);
         QFETCH(bool, allowed);
-        LineDatabase database(login(user));
+        LineDatabase database(server.conninfo(user));
         const LineDatabase::Result result = database.exec(sql);
         QCOMPARE(result.ok, allowed);
         QCOMPARE(result.sqlState, allowed ? QString() : u"42501"_s);
@@ -362,7 +349,7 @@ private slots:
     void cursorCountsWhatWaits()
     {
         QTemporaryDir trace;
-        QVERIFY(append(trace.path(), u"Cursor"_s, { u"c0c001"_s, u"c0c002"_s, u"c0c003"_s }, 12));
+        QVERIFY(!append(trace.path(), u"Cursor"_s, { u"c0c001"_s, u"c0c002"_s, u"c0c003"_s }, 12).isEmpty());
         QFile cut(Trace::filesIn(trace.path()).constFirst());
         QVERIFY(cut.open(QIODevice::Append) && cut.write("{\"seq\":4,\"time\":\"2024") > 0);
         cut.close();
@@ -396,7 +383,7 @@ private slots:
     void backgroundUploadsLeaveTheCallerFree()
     {
         QTemporaryDir trace;
-        QVERIFY(append(trace.path(), u"Background"_s, { u"bb01"_s }, 13));
+        QVERIFY(!append(trace.path(), u"Background"_s, { u"bb01"_s }, 13).isEmpty());
         SilentServer silent;
         QElapsedTimer timer;
         timer.start();
@@ -449,7 +436,7 @@ private slots:
         QTest::newRow("password in a URI")
             << u"postgresql://st:pw@127.0.0.1/k"_s << 2 << u"must not hold a password"_s;
         QTest::newRow("unknown keyword") << u"host=127.0.0.1 colour=blue"_s << 2 << u"colour"_s;
-        QTest::newRow("no schema") << login({}, u"bare"_s) << 1
+        QTest::newRow("no schema") << server.conninfo({}, u"bare"_s) << 1
                                    << u"schema missing (run korvane-line init)"_s;
     }
     void toolWithoutAUsableDatabase()
@@ -466,7 +453,7 @@ private slots:
     void toolFromInitToRelease()
     {
         QCOMPARE(scalar(u"CREATE DATABASE tool"_s), QString());
-        const QString db = login({}, u"tool"_s);
+        const QString db = server.conninfo({}, u"tool"_s);
         const auto tool = [](QStringList arguments, const QString &conninfo) {
             return runTool(arguments << u"--db"_s << conninfo);
         };
@@ -479,8 +466,8 @@ private slots:
         const QString odd = u"Prüfplatz \"7\" 'Ü' C:\\bench — 東京"_s;
         QTemporaryDir first;
         QTemporaryDir second;
-        QVERIFY(append(first.path(), odd, { u"aa01"_s, u"aa02"_s }, 1));
-        QVERIFY(append(second.path(), u"Bench 2"_s, { u"aa02"_s }, 2));
+        QVERIFY(!append(first.path(), odd, { u"aa01"_s, u"aa02"_s }, 1).isEmpty());
+        QVERIFY(!append(second.path(), u"Bench 2"_s, { u"aa02"_s }, 2).isEmpty());
         QVERIFY(tool({ u"push"_s, first.path() }, db).out.join(u'\n').contains("2 stored, 0 already there, 0 broken"_L1));
         CliRun run = tool({ u"push"_s, first.path() }, db);
         QCOMPARE(run.status, 0);
@@ -492,7 +479,7 @@ private slots:
         QCOMPARE(stations[0]["last_record"_L1].toString(), utc(1, 1));
 
         // A claim in doubt and a CPU id written on two stations are findings.
-        LineDatabase line(login(u"st1"_s, u"tool"_s));
+        LineDatabase line(server.conninfo(u"st1"_s, u"tool"_s));
         QVERIFY(
             line.exec(u"SELECT korvane.claim_cpu_id('bb01', $1, 'since', 'host', 1, false)"_s, { odd }).ok);
         // A record pushed with no claim behind it is a write all the same.
@@ -510,9 +497,9 @@ private slots:
 
         // Stations cannot release; a supervisor can, once.
         const QStringList release { u"release"_s, u"BB01"_s, u"--reason"_s, u"board checked"_s };
-        QCOMPARE(tool(release, login(u"st1"_s, u"tool"_s)).status, 1);
-        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).status, 0);
-        QCOMPARE(tool(release, login(u"sup"_s, u"tool"_s)).status, 1);
+        QCOMPARE(tool(release, server.conninfo(u"st1"_s, u"tool"_s)).status, 1);
+        QCOMPARE(tool(release, server.conninfo(u"sup"_s, u"tool"_s)).status, 0);
+        QCOMPARE(tool(release, server.conninfo(u"sup"_s, u"tool"_s)).status, 1);
         json = status(4);
         QVERIFY(json["in_doubt"_L1].toArray().isEmpty());
         const QJsonObject released = json["released"_L1].toArray().at(0).toObject();

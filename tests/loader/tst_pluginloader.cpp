@@ -94,9 +94,9 @@ private slots:
     void dialogs();
 
 private:
-    // A copy of the recording plug-in: a module distinct from every other test's.
-    QString copyOfPlugin(const QString &name) const;
-    QString copyOf(const QString &source, const QString &name) const;
+    // A copy, by default of the recording plug-in: a module distinct from every other test's.
+    QString copyOf(
+        const QString &name, const QString &source = QString::fromUtf8(TestPlugins::recordingPlugin)) const;
 
     std::unique_ptr<TestEnvironment> env;
 };
@@ -114,12 +114,7 @@ void PluginLoaderTest::cleanup()
     env.reset();
 }
 
-QString PluginLoaderTest::copyOfPlugin(const QString &name) const
-{
-    return copyOf(QString::fromUtf8(TestPlugins::recordingPlugin), name);
-}
-
-QString PluginLoaderTest::copyOf(const QString &source, const QString &name) const
+QString PluginLoaderTest::copyOf(const QString &name, const QString &source) const
 {
     const QString path = env->filePath(name);
     return QFile::copy(source, path) ? path : QString();
@@ -127,8 +122,8 @@ QString PluginLoaderTest::copyOf(const QString &source, const QString &name) con
 
 void PluginLoaderTest::moduleLifetime()
 {
-    const QString path = copyOfPlugin("first.so");
-    const QString newPath = copyOfPlugin("second.so");
+    const QString path = copyOf("first.so");
+    const QString newPath = copyOf("second.so");
     PluginJournal journal(env->filePath("journal.jsonl"));
     QLibrary kept;
     qputenv("KORVANE_TEST_PROOF_LEVEL", "5");
@@ -181,7 +176,8 @@ void PluginLoaderTest::refusals()
     QFETCH(QString, missingExport);
     // Chosen from the test's own folder: under Wine the build folder sits on Z:, the whole
     // Linux tree, which the file dialog takes too long to look through.
-    path = path.isEmpty() ? env->writeFile("notes.so", "not a library\n") : copyOf(path, QFileInfo(path).fileName());
+    path = path.isEmpty() ? env->writeFile("notes.so", "not a library\n")
+                          : copyOf(QFileInfo(path).fileName(), path);
     const bool loads = !missingExport.isEmpty();
     const QString logLine = loads ? "Not found " + missingExport + " in the dll" : "loading dll failed";
 
@@ -201,7 +197,7 @@ void PluginLoaderTest::refusals()
     QCOMPARE(tableBytes(), QByteArray(sizeof(PluginEntryTable), '\0'));
 
     // Chosen after an accepted plug-in: refused, and the accepted one still serves.
-    const QString current = copyOfPlugin("current.so");
+    const QString current = copyOf("current.so");
     qputenv("KORVANE_TEST_PROOF_LEVEL", "5");
     observer.queueFileDialogAnswer(current);
     driver.widget<QPushButton>("dllButton")->click();
@@ -244,8 +240,8 @@ void PluginLoaderTest::levels()
     QFETCH(bool, afterAll);
     QFETCH(QString, boxes);
 
-    const QString first = copyOfPlugin("first.so");
-    const QString second = copyOfPlugin("second.so");
+    const QString first = copyOf("first.so");
+    const QString second = copyOf("second.so");
     env->writeFile("config.json", R"({"DLL": ")" + first.toUtf8() + R"("})");
     qputenv("KORVANE_TEST_PROOF_LEVEL", afterAll ? "7" : "0");
     WindowDriver driver;
@@ -295,7 +291,7 @@ void PluginLoaderTest::dialogs()
     QFETCH(bool, readOnly);
 
     const bool plugin = edit == "dllEdit";
-    const QString chosen = plugin ? copyOfPlugin("chosen plug-in (1).so")
+    const QString chosen = plugin ? copyOf("chosen plug-in (1).so")
                                   : env->writeFile("chosen key (1).bin", QByteArray(32, 'k'));
     WindowDriver driver;
     driver.open();

@@ -181,10 +181,11 @@ void TestSimulator::cliSession()
     const QStringList journal = zvsim(environment, { "journal", "--tail", "1" }).out;
     QVERIFY(journal.size() == 1 && journal[0].contains("\"call\":\"ZV_WriteProofKey\""));
 
-    const QStringList set { "set", "b1", "--state", "9", "--fail", "ZV_WriteProofKey", "--otp", "c8" };
+    const QStringList set { "set", "b1", "--state", "9", "--fail", "ZV_WriteProofKey", "--otp", "c8", "--delay",
+        "5" };
     QCOMPARE(zvsim(environment, set).status, 0);
     QVERIFY(zvsim(environment, { "list" })
-                .out.contains("board b1 invalid(9) cpuid=0a0b0c otp=c8 fail=ZV_WriteProofKey delay=0"));
+                .out.contains("board b1 invalid(9) cpuid=0a0b0c otp=c8 fail=ZV_WriteProofKey delay=5"));
 
     QCOMPARE(zvsim(environment, { "detach", "b1" }).status, 0);
     QCOMPARE(zvsim(environment, { "list" }).out, (QStringList { "init-fail off", "scan-count off" }));

@@ -1,6 +1,7 @@
 #include "clistation.h"
 
 #include "pluginjournal.h"
+#include "testenvironment.h"
 #include "testplugins.h"
 
 #include <QDir>
@@ -120,6 +121,15 @@ std::unique_ptr<QProcess> CliStation::start(const QStringList &arguments) const
 CliRun CliStation::run(const QStringList &arguments) const
 {
     return finishRun(*start(arguments));
+}
+
+QByteArray CliStation::log() const
+{
+    QByteArray log;
+    const QDir logs(filePath(QStringLiteral("log")));
+    for (const QFileInfo &file : logs.entryInfoList({ QStringLiteral("App*.log") }, QDir::Files))
+        log += readFile(file.filePath());
+    return log;
 }
 
 QStringList CliStation::pluginCalls() const

@@ -48,6 +48,8 @@ public:
     // The same command line may run it again while an earlier run still goes on.
     std::unique_ptr<QProcess> start(const QStringList &arguments) const;
     CliRun run(const QStringList &arguments) const;
+    // Every run's log files (App*.log in log/) as one.
+    QByteArray log() const;
     // The plug-in's calls of every run so far, getProofLevel left out.
     QStringList pluginCalls() const;
 

@@ -33,11 +33,11 @@ public:
     // The first start makes the servers (about a second); later ones start those that were
     // stopped again, on the same ports. After promote() the old primary stays down.
     bool start();
-    bool stop();
+    bool stop() { return run({ QStringLiteral("stop"), scriptDirectory }); }
     // The primary ends at once, as in a crash; the standby stays.
-    bool stopPrimary();
-    bool stopStandby();
-    bool promote();
+    bool stopPrimary() { return run({ QStringLiteral("stop-primary"), scriptDirectory }); }
+    bool stopStandby() { return run({ QStringLiteral("stop-standby"), scriptDirectory }); }
+    bool promote() { return run({ QStringLiteral("promote"), scriptDirectory }); }
     // A login role NAME with PASSWORD (member of ROLE when given) and its password in passFile().
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "testenvironment.h"
+#include "tracejournal.h"
 #include "tracerecord.h"
 
 #include <QDateTime>
@@ -41,6 +42,19 @@ inline TraceRecord record(const QString &time, const QString &level = QStringLit
     record.exitCode = exitCode;
     record.durationMs = 1234;
     return record;
+}
+
+// Appends the records through the journal, as Korvane does; their lines, none when one fails.
+inline QList<QByteArray> journalRecords(const QString &directory, const QList<TraceRecord> &records)
+{
+    TraceJournal journal(directory);
+    QList<QByteArray> lines;
+    for (TraceRecord record : records) {
+        if (!journal.append(record))
+            return {};
+        lines.append(Trace::formatLine(record));
+    }
+    return lines;
 }
 
 inline bool write(

@@ -38,19 +38,6 @@ Run runTool(const QStringList &arguments, const QString &workingDirectory,
     return run;
 }
 
-// Appends the records through the journal, as Korvane does; returns their lines.
-QList<QByteArray> journalRecords(const QString &directory, const QList<TraceRecord> &records)
-{
-    TraceJournal journal(directory);
-    QList<QByteArray> lines;
-    for (TraceRecord record : records) {
-        if (!journal.append(record))
-            return {};
-        lines.append(Trace::formatLine(record));
-    }
-    return lines;
-}
-
 QByteArray joined(const QList<QByteArray> &lines, const QByteArray &lineEnd = "\n")
 {
     return lines.join(lineEnd) + lineEnd;

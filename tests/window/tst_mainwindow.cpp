@@ -43,11 +43,6 @@ namespace {
 
 const QByteArray noFile;
 
-QLineEdit *dllEdit(MainWindow &window)
-{
-    return window.findChild<QLineEdit *>(QStringLiteral("dllEdit"));
-}
-
 } // namespace
 
 void TestMainWindow::initTestCase()
@@ -169,7 +164,7 @@ void TestMainWindow::config()
         QVERIFY(bench.journalCalls("ZV_Uninitialize").isEmpty());
         window.show();
         if (!chosenPlugin.isNull())
-            dllEdit(window)->setText(chosenPlugin);
+            window.findChild<QLineEdit *>(QStringLiteral("dllEdit"))->setText(chosenPlugin);
         // A failed save does not keep the window open.
         QVERIFY(window.close());
     }
@@ -215,7 +210,7 @@ void TestMainWindow::closeRefusedWhileBusy()
     MainWindow &window = *driver.window();
     const QLibrary &library = MainWindowTestAccess::library(window);
     QVERIFY(library.isLoaded());
-    dllEdit(window)->setText(QStringLiteral("/p/new.so"));
+    driver.widget<QLineEdit>("dllEdit")->setText(QStringLiteral("/p/new.so"));
     MainWindowTestAccess::setActionRunning(window, 1);
     QVERIFY(!window.close());
     QCOMPARE(driver.nextBox(QMessageBox::Warning), QStringLiteral("Action is still running,stop quit!"));
