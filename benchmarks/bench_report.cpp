@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
     LineTestServer server;
     if (!server.start())
         fail(server.error());
-    LineDatabase database(server.adminConninfo(), std::chrono::minutes(5));
+    LineDatabase database(server.conninfo(), std::chrono::minutes(5));
     QString reason;
     if (!LineSchema::init(database, false, nullptr, &reason))
         fail(reason);
