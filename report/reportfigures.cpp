@@ -104,9 +104,9 @@ void Tally::add(QDate day, const TraceRecord &record)
 
     if (record.level != Levels::name(Levels::basic) || !record.cpuId || record.cpuId->isEmpty())
         return;
-    const QDateTime time = QDateTime::fromString(record.time, Qt::ISODateWithMs);
     if (passed) {
         writes[*record.cpuId].append({ record.time, record.station });
+        const QDateTime time = QDateTime::fromString(record.time, Qt::ISODateWithMs);
         if (time.isValid())
             ++byHour[time.toLocalTime().time().hour()];
     }
@@ -200,20 +200,21 @@ bool figuresOfTraceFolder(const QString &directory, const Period &period, Figure
         }
         const QByteArray content = file.readAll();
         const QDate day = Trace::dateOfFileName(QFileInfo(path).fileName());
-        // The records count even past a break, as the line database keeps those it got.
-        QString station;
-        for (const QByteArrayView line : Trace::lines(content)) {
-            if (const std::optional<TraceRecord> record = Trace::parseLine(line).record) {
-                tally.add(day, *record);
-                if (station.isEmpty())
-                    station = record->station;
+        QList<TraceRecord> records;
+        const TraceVerification verification = verifyTrace(content, &records);
+        if (verification.badLine > 0) {
+            // The records count even past a break, as the line database keeps those it got.
+            records.clear();
+            for (const QByteArrayView line : Trace::lines(content)) {
+                if (std::optional<TraceRecord> record = Trace::parseLine(line).record)
+                    records.append(std::move(*record));
             }
+            const QString station = records.isEmpty() ? QString() : records.constFirst().station;
+            if (period.containsDay(day) && (station.isEmpty() || period.containsStation(station)))
+                broken.append({ station, day, verification.badLine, verification.problem });
         }
-        if (!period.containsDay(day) || (!station.isEmpty() && !period.containsStation(station)))
-            continue;
-        const TraceVerification verification = verifyTrace(content);
-        if (verification.badLine > 0)
-            broken.append({ station, day, verification.badLine, verification.problem });
+        for (const TraceRecord &record : std::as_const(records))
+            tally.add(day, record);
     }
     *figures = tally.figures();
     figures->source = QDir::toNativeSeparators(QDir(directory).absolutePath());

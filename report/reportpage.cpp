@@ -429,10 +429,19 @@ QString command(const QString &text)
     return QStringLiteral("<code>%1</code>").arg(escaped(text));
 }
 
-// Under a list cut short: how many it leaves out.
-QString more(qsizetype shown, qint64 count)
+// One list of what needs attention: "None.", or what to do about it, then its first rows
+// and how many it leaves out.
+QString findings(const QString &title, const QString &toDo, const QString &commandLine, const QStringList &headers,
+    const QString &rows, qsizetype shown, qint64 count)
 {
-    return count > shown ? nothing(ReportPage::tr("… and %1 more.").arg(number(count - shown))) : QString();
+    QString html = QStringLiteral("<h3>%1</h3>").arg(title);
+    if (count == 0)
+        return html + nothing(ReportPage::tr("None."));
+    html += QStringLiteral("<p class=\"todo\">%1 %2</p><table>").arg(toDo, command(commandLine))
+        + headerRow(headers, int(headers.size())) + rows + QStringLiteral("</table>");
+    if (count > shown)
+        html += nothing(ReportPage::tr("… and %1 more.").arg(number(count - shown)));
+    return html;
 }
 
 QString attention(const Figures &figures, const QDateTime &made)
@@ -448,7 +457,7 @@ QString attention(const Figures &figures, const QDateTime &made)
         if (figures.fromLineDatabase)
             names.append(ReportPage::tr("Last upload"));
         names.append(ReportPage::tr("State"));
-        html += headerRow(names, 99);
+        html += headerRow(names, int(names.size()));
         for (const StationLast &station : figures.stations) {
             // Silent: no new record, or none that reached the line database, for an hour.
             const QString newest = figures.fromLineDatabase && !station.lastUpload.isNull()
@@ -466,69 +475,51 @@ QString attention(const Figures &figures, const QDateTime &made)
         html += QStringLiteral("</table>");
     }
 
-    html += QStringLiteral("<h3>%1</h3>").arg(ReportPage::tr("Claims in doubt"));
-    if (figures.inDoubt.isEmpty()) {
-        html += nothing(ReportPage::tr("None."));
-    } else {
-        html += QStringLiteral("<p class=\"todo\">%1 %2</p>")
-                    .arg(ReportPage::tr("The program that claimed these CPU ids ended before it recorded the action: "
-                                        "the board may or may not have been written. Check each board (read it back or "
-                                        "set it aside), then release its claim:"),
-                        command(figures.fromLineDatabase
-                                ? QStringLiteral("korvane-line release CPUID --reason \"…\"")
-                                : QStringLiteral("korvane-trace release CPUID --reason \"…\" ") + figures.source));
-        html += QStringLiteral("<table>")
-            + headerRow({ ReportPage::tr("CPU id"), ReportPage::tr("Station"), ReportPage::tr("Since"), ReportPage::tr("Age") }, 99);
-        for (const ClaimInDoubt &claim : figures.inDoubt)
-            html += QStringLiteral("<tr data-claim>") + cell(command(claim.cpuId)) + cell(escaped(claim.station))
-                + cell(localTime(claim.since)) + cell(age(secondsSince(claim.since, made))) + QStringLiteral("</tr>");
-        html += QStringLiteral("</table>") + more(figures.inDoubt.size(), figures.inDoubtCount);
-    }
+    QString rows;
+    for (const ClaimInDoubt &claim : figures.inDoubt)
+        rows += QStringLiteral("<tr data-claim>") + cell(command(claim.cpuId)) + cell(escaped(claim.station))
+            + cell(localTime(claim.since)) + cell(age(secondsSince(claim.since, made))) + QStringLiteral("</tr>");
+    html += findings(ReportPage::tr("Claims in doubt"),
+        ReportPage::tr("The program that claimed these CPU ids ended before it recorded the action: the board may or "
+                       "may not have been written. Check each board (read it back or set it aside), then release its "
+                       "claim:"),
+        figures.fromLineDatabase ? QStringLiteral("korvane-line release CPUID --reason \"…\"")
+                                 : QStringLiteral("korvane-trace release CPUID --reason \"…\" ") + figures.source,
+        { ReportPage::tr("CPU id"), ReportPage::tr("Station"), ReportPage::tr("Since"), ReportPage::tr("Age") }, rows,
+        figures.inDoubt.size(), figures.inDoubtCount);
 
-    html += QStringLiteral("<h3>%1</h3>").arg(ReportPage::tr("Broken chains"));
-    if (figures.brokenChains.isEmpty()) {
-        html += nothing(ReportPage::tr("None."));
-    } else {
-        html += QStringLiteral("<p class=\"todo\">%1 %2</p>")
-                    .arg(ReportPage::tr("A record is missing, was changed or came out of order. Check the station's "
-                                        "trace file of that day, which names the first bad line:"),
-                        command(QStringLiteral("korvane-trace verify trace/TraceYYYYMMDD.jsonl")));
-        html += QStringLiteral("<table>")
-            + headerRow({ ReportPage::tr("Station"), ReportPage::tr("Day"),
-                            figures.fromLineDatabase ? ReportPage::tr("Record") : ReportPage::tr("Line"),
-                            ReportPage::tr("Why") },
-                99);
-        for (const BrokenChain &chain : figures.brokenChains)
-            html += QStringLiteral("<tr data-broken-chain>") + cell(escaped(chain.station))
-                + cell(chain.day.toString(Qt::ISODate)) + cell(QString::number(chain.record)) + cell(escaped(chain.why))
-                + QStringLiteral("</tr>");
-        html += QStringLiteral("</table>") + more(figures.brokenChains.size(), figures.brokenChainCount);
-    }
+    rows.clear();
+    for (const BrokenChain &chain : figures.brokenChains)
+        rows += QStringLiteral("<tr data-broken-chain>") + cell(escaped(chain.station))
+            + cell(chain.day.toString(Qt::ISODate)) + cell(QString::number(chain.record)) + cell(escaped(chain.why))
+            + QStringLiteral("</tr>");
+    html += findings(ReportPage::tr("Broken chains"),
+        ReportPage::tr("A record is missing, was changed or came out of order. Check the station's trace file of "
+                       "that day, which names the first bad line:"),
+        QStringLiteral("korvane-trace verify trace/TraceYYYYMMDD.jsonl"),
+        { ReportPage::tr("Station"), ReportPage::tr("Day"),
+            figures.fromLineDatabase ? ReportPage::tr("Record") : ReportPage::tr("Line"), ReportPage::tr("Why") },
+        rows, figures.brokenChains.size(), figures.brokenChainCount);
 
-    html += QStringLiteral("<h3>%1</h3>").arg(ReportPage::tr("CPU ids written twice"));
-    if (figures.writtenTwice.isEmpty()) {
-        html += nothing(ReportPage::tr("None."));
-    } else {
-        html += QStringLiteral("<p class=\"todo\">%1 %2</p>")
-                    .arg(ReportPage::tr("A successful Basic action wrote each of these boards more than once. Set the "
-                                        "boards aside; every record of one shows when and where:"),
-                        command(figures.fromLineDatabase ? QStringLiteral("korvane-line find CPUID")
-                                                         : QStringLiteral("korvane-trace find CPUID ") + figures.source));
-        html += QStringLiteral("<table>")
-            + headerRow({ ReportPage::tr("CPU id"), ReportPage::tr("Written on"), ReportPage::tr("At") }, 99);
-        for (const WrittenTwice &twice : figures.writtenTwice) {
-            QStringList times;
-            for (const QString &time : twice.times)
-                times.append(localTime(time));
-            QStringList stations;
-            for (const QString &station : twice.stations)
-                stations.append(escaped(station));
-            html += QStringLiteral("<tr data-written-twice>") + cell(command(twice.cpuId))
-                + cell(stations.join(QStringLiteral("<br>"))) + cell(times.join(QStringLiteral("<br>")))
-                + QStringLiteral("</tr>");
-        }
-        html += QStringLiteral("</table>") + more(figures.writtenTwice.size(), figures.writtenTwiceCount);
+    rows.clear();
+    for (const WrittenTwice &twice : figures.writtenTwice) {
+        QStringList times;
+        for (const QString &time : twice.times)
+            times.append(localTime(time));
+        QStringList stations;
+        for (const QString &station : twice.stations)
+            stations.append(escaped(station));
+        rows += QStringLiteral("<tr data-written-twice>") + cell(command(twice.cpuId))
+            + cell(stations.join(QStringLiteral("<br>"))) + cell(times.join(QStringLiteral("<br>")))
+            + QStringLiteral("</tr>");
     }
+    html += findings(ReportPage::tr("CPU ids written twice"),
+        ReportPage::tr("A successful Basic action wrote each of these boards more than once. Set the boards aside; "
+                       "every record of one shows when and where:"),
+        figures.fromLineDatabase ? QStringLiteral("korvane-line find CPUID")
+                                 : QStringLiteral("korvane-trace find CPUID ") + figures.source,
+        { ReportPage::tr("CPU id"), ReportPage::tr("Written on"), ReportPage::tr("At") }, rows,
+        figures.writtenTwice.size(), figures.writtenTwiceCount);
     return html + QStringLiteral("</section>");
 }
 
