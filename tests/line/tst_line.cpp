@@ -91,10 +91,8 @@ class LineTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(server.start(), qPrintable(server.error()));
+        QVERIFY2(server.start() && server.initSchema(), qPrintable(server.error()));
         admin = std::make_unique<LineDatabase>(server.conninfo());
-        QString reason;
-        QVERIFY2(LineSchema::init(*admin, true, nullptr, &reason), qPrintable(reason));
         QVERIFY(server.createLogin(u"st1"_s, u"pw 1"_s, u"korvane_station"_s));
         QVERIFY(server.createLogin(u"st2"_s, u"pw:2"_s, u"korvane_station"_s));
         QVERIFY(server.createLogin(u"sup"_s, u"pw3"_s, u"korvane_supervisor"_s));

@@ -1,7 +1,6 @@
 #include "linetestmain.h"
 #include "clistation.h"
 #include "linedatabase.h"
-#include "lineschema.h"
 #include "linestation.h"
 #include "linetestserver.h"
 #include "samplerecords.h"
@@ -81,9 +80,7 @@ private:
     // The schema, and logins station-1 to station-N and supervisor.
     static bool setUpLine(LineTestServer &line, int stationLogins)
     {
-        LineDatabase setup(line.conninfo());
-        QString reason;
-        if (!LineSchema::init(setup, true, nullptr, &reason))
+        if (!line.initSchema())
             return false;
         for (int i = 1; i <= stationLogins; ++i) {
             if (!line.createLogin(QStringLiteral("station-%1").arg(i), QStringLiteral("pw-%1").arg(i),

@@ -1,7 +1,6 @@
 #include "linetestmain.h"
 #include "clistation.h"
 #include "linedatabase.h"
-#include "lineschema.h"
 #include "linetestserver.h"
 #include "samplerecords.h"
 #include "testenvironment.h"
@@ -166,10 +165,8 @@ class ReportTest : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(server.start(), qPrintable(server.error()));
+        QVERIFY2(server.start() && server.initSchema(), qPrintable(server.error()));
         admin = std::make_unique<LineDatabase>(server.conninfo());
-        QString reason;
-        QVERIFY2(LineSchema::init(*admin, true, nullptr, &reason), qPrintable(reason));
 
         // Each station writes its own folder as a station's journal does; the supervisor
         // uploads them all.
@@ -307,9 +304,7 @@ private slots:
     {
         // A line database without a record, and a period without one.
         LineTestServer empty;
-        QVERIFY2(empty.start(), qPrintable(empty.error()));
-        LineDatabase database(empty.conninfo());
-        QVERIFY(LineSchema::init(database, false, nullptr, nullptr));
+        QVERIFY2(empty.start() && empty.initSchema(), qPrintable(empty.error()));
         const QString path = environment.filePath(u"empty.html"_s);
         const QString blank = page(run(QStringLiteral(KORVANE_LINE_TOOL),
                                        { u"report"_s, u"--db"_s, empty.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }),

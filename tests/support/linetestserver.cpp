@@ -1,5 +1,8 @@
 #include "linetestserver.h"
 
+#include "linedatabase.h"
+#include "lineschema.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -96,6 +99,12 @@ bool LineTestServer::createLogin(const QString &name, const QString &password, c
     if (!role.isEmpty())
         arguments << role;
     return run(arguments);
+}
+
+bool LineTestServer::initSchema()
+{
+    LineDatabase setup(conninfo());
+    return LineSchema::init(setup, true, nullptr, &problem);
 }
 
 QString LineTestServer::common(const QString &user, const QString &database) const

@@ -40,6 +40,8 @@ public:
     bool promote() { return run({ QStringLiteral("promote"), scriptDirectory }); }
     // A login role NAME with PASSWORD (member of ROLE when given) and its password in passFile().
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
+    // The line database's schema and its roles, as korvane-line init --roles makes them.
+    bool initSchema();
 
     // Why the last call failed, with the script's output.
     QString error() const { return problem; }
