@@ -13,7 +13,6 @@
 #include "lineschema.h"
 #include "linestation.h"
 #include "linetestserver.h"
-#include "silentserver.h"
 #include "lineupload.h"
 #include "benchfailure.h"
 #include "median.h"
@@ -320,9 +319,9 @@ void startup()
 {
     std::printf("== window start, \"LINE_DB\" on a server that never answers against none (median of %d)\n",
         startupRuns);
-    SilentServer silent;
-    if (silent.port() <= 0)
-        fail(QStringLiteral("no silent listener"));
+    LineTestServer silent(LineTestServer::Silent);
+    if (!silent.start())
+        fail(silent.error());
     const QString silentDb
         = QStringLiteral("host=127.0.0.1 port=%1 dbname=korvane user=bench-1").arg(silent.port());
 

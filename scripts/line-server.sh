@@ -4,12 +4,14 @@
 # so any number of servers can run side by side.
 #
 # Usage:
-#   line-server.sh start DIR [--standby] [--allow-plain] [--owner PID]
+#   line-server.sh start DIR [--standby] [--allow-plain] [--silent] [--owner PID]
 #       First start: a new cluster in DIR (database "korvane", superuser korvane_admin with a
 #       random password, SCRAM, TLS with a CA of its own), listening on 127.0.0.1 only.
 #       --standby      also a synchronous streaming standby on a second port
 #       --allow-plain  also accept connections without TLS (by default only TLS is accepted,
 #                      so sslmode=disable is refused by the server)
+#       --silent       no PostgreSQL: a listener that takes every connection and never says a
+#                      word (a server that hangs); DIR/caller appears once one has connected
 #       --owner PID    stop the servers when process PID ends (a test that crashed)
 #       Later starts of the same DIR start its stopped servers again on the same ports; after
 #       "promote" the old primary stays down (it would be a second primary).
@@ -199,12 +201,40 @@ watch_owner() {
   [ -d "$dir" ] && bash "$self" stop "$dir"
 }
 
+# Perl's own sockets (perl-base): the listener holds what it accepts and writes nothing.
+start_silent() {
+  local dir=$1
+  [ -z "$(ls -A "$dir")" ] || die "$dir is not empty"
+  # shellcheck disable=SC2016 # the variables are Perl's
+  setsid perl -MIO::Socket::INET -e '
+    $0 = "korvane-silent-listener";
+    my $dir = shift;
+    my $listener = IO::Socket::INET->new(LocalAddr => "127.0.0.1", LocalPort => 0, Listen => 16)
+      or die "cannot listen: $!";
+    open(my $port, ">", "$dir/port.new") or die "$dir/port.new: $!";
+    print $port $listener->sockport, "\n";
+    close $port;
+    rename("$dir/port.new", "$dir/port") or die "$dir/port: $!";
+    my @callers;
+    while (my $caller = $listener->accept) {
+      push @callers, $caller;
+      open(my $seen, ">", "$dir/caller") and close $seen;
+    }' "$dir" < /dev/null > "$dir/silent.log" 2>&1 &
+  echo $! > "$dir/silent.pid"
+  for _ in $(seq 100); do
+    [ -f "$dir/port" ] && return 0
+    sleep 0.1
+  done
+  die "the silent listener did not start (log: $dir/silent.log)"
+}
+
 cmd_start() {
-  local dir="" standby=0 plain=0 owner=""
+  local dir="" standby=0 plain=0 silent=0 owner=""
   while [ $# -gt 0 ]; do
     case $1 in
       --standby) standby=1 ;;
       --allow-plain) plain=1 ;;
+      --silent) silent=1 ;;
       --owner)
         owner=${2:?--owner needs a process id}
         shift
@@ -220,7 +250,9 @@ cmd_start() {
   [ -n "$dir" ] || die "start needs DIR"
   mkdir -p "$dir"
   dir=$(realpath "$dir")
-  if [ -f "$dir/port" ]; then
+  if [ "$silent" = 1 ]; then
+    start_silent "$dir"
+  elif [ -f "$dir/port" ]; then
     restart "$dir"
   else
     create "$dir" "$standby" "$plain"
@@ -341,7 +373,11 @@ CONF
 
 cmd_stop() {
   local dir=${1:?stop needs DIR} mode=${2:-fast} which=${3:-primary standby}
-  local d
+  local d pid
+  pid=$(cat "$dir/silent.pid" 2> /dev/null || true)
+  if [ -n "$pid" ] && grep -qa korvane-silent-listener "/proc/$pid/cmdline" 2> /dev/null; then
+    kill "$pid" 2> /dev/null || true
+  fi
   for d in $which; do
     if [ -f "$dir/$d/postmaster.pid" ]; then
       as_owner "$pg_bin/pg_ctl" stop -w -t 60 -m "$mode" -D "$dir/$d" > /dev/null 2>&1 || true

@@ -6,7 +6,6 @@
 #include "lineupload.h"
 #include "linetestserver.h"
 #include "samplerecords.h"
-#include "silentserver.h"
 #include "tracejournal.h"
 
 #include <QElapsedTimer>
@@ -113,7 +112,8 @@ private slots:
         QFETCH(bool, serverBehind);
         QFETCH(int, timeout);
         QFETCH(int, atLeast);
-        SilentServer silent;
+        LineTestServer silent(LineTestServer::Silent);
+        QVERIFY2(silent.start(), qPrintable(silent.error()));
         const QString both = QString(server.conninfo(u"st1"_s))
                                  .replace(QRegularExpression(u"host=\\S+ port=(\\d+)"_s),
                                      u"host=127.0.0.1,127.0.0.1 port=%1,\\1"_s.arg(silent.port()));
@@ -382,7 +382,8 @@ private slots:
     {
         QTemporaryDir trace;
         QVERIFY(!append(trace.path(), u"Background"_s, { u"bb01"_s }, 13).isEmpty());
-        SilentServer silent;
+        LineTestServer silent(LineTestServer::Silent);
+        QVERIFY2(silent.start(), qPrintable(silent.error()));
         QElapsedTimer timer;
         timer.start();
         {

@@ -4,7 +4,6 @@
 #include "linestation.h"
 #include "linetestserver.h"
 #include "samplerecords.h"
-#include "silentserver.h"
 #include "testenvironment.h"
 #include "tracefiles.h"
 #include "tracejournal.h"
@@ -404,8 +403,8 @@ void TestLineStations::standbyOutageLeavesNoClaimInDoubt()
 void TestLineStations::windowShowsTheLine()
 {
     TestEnvironment environment;
-    SilentServer silent;
-    QVERIFY(silent.port() > 0);
+    LineTestServer silent(LineTestServer::Silent);
+    QVERIFY2(silent.start(), qPrintable(silent.error()));
     const QString silentDb = QStringLiteral("host=127.0.0.1 port=%1 dbname=korvane user=station-1").arg(silent.port());
     environment.writeFile("config.json",
         QJsonDocument(QJsonObject { { "TRACE", true }, { "STATION", "station-1" }, { "LINE_DB", silentDb } }).toJson());

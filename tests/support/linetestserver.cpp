@@ -84,6 +84,8 @@ bool LineTestServer::start()
     QStringList arguments{QStringLiteral("start"), scriptDirectory};
     if (options & Standby)
         arguments << QStringLiteral("--standby");
+    if (options & Silent)
+        arguments << QStringLiteral("--silent");
     // Servers of a test that crashed end with it; a Windows process id means nothing to the script.
     if (broker.isEmpty())
         arguments << QStringLiteral("--owner") << QString::number(QCoreApplication::applicationPid());
@@ -105,6 +107,12 @@ bool LineTestServer::initSchema()
 {
     LineDatabase setup(conninfo());
     return LineSchema::init(setup, true, nullptr, &problem);
+}
+
+bool LineTestServer::waitForCaller(int milliseconds) const
+{
+    const QString seen = localDirectory + QStringLiteral("/caller");
+    return QTest::qWaitFor([&seen] { return QFile::exists(seen); }, milliseconds);
 }
 
 QString LineTestServer::common(const QString &user, const QString &database) const

@@ -23,6 +23,7 @@ public:
     enum Option {
         NoOption = 0,
         Standby = 0x1, // also a synchronous standby; multiHostConninfo() names both
+        Silent = 0x2, // no PostgreSQL: a server that hangs, on port()
     };
 
     explicit LineTestServer(int options = NoOption);
@@ -42,6 +43,9 @@ public:
     bool createLogin(const QString &name, const QString &password, const QString &role = QString());
     // The line database's schema and its roles, as korvane-line init --roles makes them.
     bool initSchema();
+
+    // Silent: whether a caller has connected, waiting at most the given time.
+    bool waitForCaller(int milliseconds) const;
 
     // Why the last call failed, with the script's output.
     QString error() const { return problem; }
