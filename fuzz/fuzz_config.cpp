@@ -2,6 +2,7 @@
 // what the sanitizers catch, a configuration the window rewrites at close must read
 // back as it was written, so the plug-in path and the user's other keys survive.
 
+#include "fuzzrequire.h"
 #include "windowconfig.h"
 
 #include <QFile>
@@ -9,20 +10,10 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
 QString configPath;
-
-void require(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_config: %s\n", what);
-        std::abort();
-    }
-}
 
 void writeConfig(const QByteArray &content)
 {

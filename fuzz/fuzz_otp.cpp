@@ -3,6 +3,7 @@
 // encrypted id of count - 1 bytes on the board; any other count to exit code -3 and no
 // write at all.
 
+#include "fuzzrequire.h"
 #include "pluginjournal.h"
 #include "pluginloader.h"
 #include "testbench.h"
@@ -15,8 +16,6 @@
 #include <QLibrary>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -25,14 +24,6 @@ const QString boardId = QStringLiteral("b1");
 
 std::unique_ptr<TestEnvironment> environment;
 std::unique_ptr<TestBench> bench;
-
-void require(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_otp: %s\n", what);
-        std::abort();
-    }
-}
 
 // The procedure logs every step; millions of runs would drown the fuzzer's own output.
 void silence(QtMsgType, const QMessageLogContext &, const QString &) {}

@@ -5,6 +5,7 @@
 // a line of its own, chained to the last complete record, exactly when nothing but lines
 // cut short follow that record.
 
+#include "fuzzrequire.h"
 #include "tracejournal.h"
 
 #include <QDateTime>
@@ -13,18 +14,8 @@
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
-
-void require(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_trace: %s\n", what);
-        std::abort();
-    }
-}
 
 const QString recordTime = QStringLiteral("2024-03-05T12:00:00.000Z");
 
