@@ -59,9 +59,7 @@ QList<QByteArray> chain(const QString &station, int day, int count, const QStrin
 
 CliRun runTool(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(KORVANE_LINE_TOOL), arguments);
-    return finishRun(process);
+    return runProgram(QStringLiteral(KORVANE_LINE_TOOL), arguments);
 }
 
 } // namespace

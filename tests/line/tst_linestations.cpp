@@ -72,9 +72,7 @@ private:
     {
         if (db.isEmpty())
             db = server.conninfo(QStringLiteral("supervisor"));
-        QProcess process;
-        process.start(KORVANE_LINE_TOOL, QStringList { QStringLiteral("--db"), db } + arguments);
-        return finishRun(process).status;
+        return runProgram(KORVANE_LINE_TOOL, QStringList { QStringLiteral("--db"), db } + arguments).status;
     }
     // The schema, and logins station-1 to station-N and supervisor.
     static bool setUpLine(LineTestServer &line, int stationLogins)

@@ -80,13 +80,6 @@ QList<Action> week()
     };
 }
 
-CliRun run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return finishRun(process);
-}
-
 QString textOf(QString html)
 {
     html.remove(QRegularExpression(u"<[^>]*>"_s));
@@ -148,7 +141,7 @@ class ReportTest : public QObject
     QString lineReport(const QStringList &arguments, const QString &name = u"line.html"_s)
     {
         const QString path = environment.filePath(name);
-        return page(run(QStringLiteral(KORVANE_LINE_TOOL),
+        return page(runProgram(QStringLiteral(KORVANE_LINE_TOOL),
                         QStringList { u"report"_s, u"--db"_s, server.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }
                             + arguments),
             path);
@@ -157,7 +150,7 @@ class ReportTest : public QObject
     QString traceReport(const QString &folder, const QStringList &arguments, const QString &name = u"trace.html"_s)
     {
         const QString path = environment.filePath(name);
-        return page(run(QStringLiteral(KORVANE_TRACE_TOOL),
+        return page(runProgram(QStringLiteral(KORVANE_TRACE_TOOL),
                         QStringList { u"report"_s, folder, u"--html"_s, path, u"--lang"_s, u"en"_s } + arguments),
             path);
     }
@@ -178,7 +171,7 @@ private slots:
             record.durationMs = action.durationMs;
             QVERIFY(TraceJournal(folders.value(action.station)).append(record));
         }
-        const CliRun pushed = run(QStringLiteral(KORVANE_LINE_TOOL),
+        const CliRun pushed = runProgram(QStringLiteral(KORVANE_LINE_TOOL),
             QStringList { u"push"_s, u"--db"_s, server.conninfo() } + folders.values());
         QVERIFY2(pushed.status == 0, qPrintable((pushed.out + pushed.err).join(u'\n')));
 
@@ -306,7 +299,7 @@ private slots:
         LineTestServer empty;
         QVERIFY2(empty.start() && empty.initSchema(), qPrintable(empty.error()));
         const QString path = environment.filePath(u"empty.html"_s);
-        const QString blank = page(run(QStringLiteral(KORVANE_LINE_TOOL),
+        const QString blank = page(runProgram(QStringLiteral(KORVANE_LINE_TOOL),
                                        { u"report"_s, u"--db"_s, empty.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }),
             path);
         QCOMPARE(figuresOf(sectionOf(blank, u"headline"_s)).join(u' '),
@@ -319,16 +312,16 @@ private slots:
         // What must not be written over, a wrong day, and a period the wrong way round.
         const QString folder = environment.filePath(u"a-folder"_s);
         QVERIFY(QDir().mkpath(folder));
-        const CliRun onFolder = run(QStringLiteral(KORVANE_TRACE_TOOL),
+        const CliRun onFolder = runProgram(QStringLiteral(KORVANE_TRACE_TOOL),
             { u"report"_s, folders.value(benchOne), u"--html"_s, folder });
         QCOMPARE(onFolder.status, 1);
         QVERIFY2(onFolder.err.join(u' ').contains(u"not a regular file"_s), qPrintable(onFolder.err.join(u' ')));
         for (const QStringList &arguments : { QStringList { u"--from"_s, u"2026-12-1"_s },
                  QStringList { u"--from"_s, u"2026-12-04"_s, u"--to"_s, u"2026-12-01"_s },
                  QStringList { u"--to"_s, u"2026-12-01T00:00"_s } }) {
-            QCOMPARE(run(QStringLiteral(KORVANE_LINE_TOOL),
+            QCOMPARE(runProgram(QStringLiteral(KORVANE_LINE_TOOL),
                          QStringList { u"report"_s, u"--html"_s, path } + arguments).status, 3);
-            QCOMPARE(run(QStringLiteral(KORVANE_TRACE_TOOL),
+            QCOMPARE(runProgram(QStringLiteral(KORVANE_TRACE_TOOL),
                          QStringList { u"report"_s, folders.value(benchOne), u"--html"_s, path } + arguments).status, 2);
         }
     }
@@ -382,7 +375,7 @@ private slots:
         const QStringList common { u"--headless"_s, u"--no-sandbox"_s, u"--disable-gpu"_s, u"--no-first-run"_s,
             u"--disable-background-networking"_s, u"--disable-component-update"_s, u"--disable-sync"_s,
             u"--user-data-dir="_s + environment.filePath(u"chromium"_s) };
-        const CliRun dom = run(chromium, common + QStringList { u"--dump-dom"_s, url });
+        const CliRun dom = runProgram(chromium, common + QStringList { u"--dump-dom"_s, url });
         QCOMPARE(dom.status, 0);
         const QString loaded = dom.out.join(u'\n');
         QCOMPARE(figuresOf(loaded), figuresOf(html));
@@ -391,7 +384,7 @@ private slots:
         QVERIFY(loaded.contains(u"&lt;script&gt;alert(1)&lt;/script&gt;"_s));
 
         const QString png = environment.filePath(u"page.png"_s);
-        QCOMPARE(run(chromium, common + QStringList { u"--window-size=1000,1400"_s, u"--screenshot="_s + png, url }).status, 0);
+        QCOMPARE(runProgram(chromium, common + QStringList { u"--window-size=1000,1400"_s, u"--screenshot="_s + png, url }).status, 0);
         const QImage image(png);
         QCOMPARE(image.size(), QSize(1000, 1400));
         QSet<QRgb> colours;
@@ -402,7 +395,7 @@ private slots:
         QVERIFY2(colours.size() >= 6, "the screenshot is nearly blank");
 
         const QString pdf = environment.filePath(u"page.pdf"_s);
-        QCOMPARE(run(chromium, common + QStringList { u"--no-pdf-header-footer"_s, u"--print-to-pdf="_s + pdf, url }).status, 0);
+        QCOMPARE(runProgram(chromium, common + QStringList { u"--no-pdf-header-footer"_s, u"--print-to-pdf="_s + pdf, url }).status, 0);
         const QByteArray printed = readFile(pdf);
         const qsizetype pages = printed.count("/Type /Page") - printed.count("/Type /Pages");
         QVERIFY2(pages >= 1 && pages <= 5, qPrintable(u"%1 pages"_s.arg(pages)));

@@ -42,9 +42,7 @@ int32_t bootStateAt532(const ZV_DeviceRecord *record) // read as the tool does, 
 
 CliRun zvsim(const TestEnvironment &environment, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(ZVSIM_PATH), QStringList { "--bench", environment.benchDirectory() } + arguments);
-    return finishRun(process);
+    return runProgram(QStringLiteral(ZVSIM_PATH), QStringList { "--bench", environment.benchDirectory() } + arguments);
 }
 
 } // namespace

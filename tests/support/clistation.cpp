@@ -47,6 +47,13 @@ CliRun finishRun(QProcess &process, const QStringList &out)
     return run;
 }
 
+CliRun runProgram(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return finishRun(process);
+}
+
 CliStation::CliStation(const QString &program, const QString &directory)
     : directory(directory)
     , program(QFileInfo(program).absoluteFilePath())
@@ -86,21 +93,15 @@ void CliStation::prepare(QProcess &process, const QString &executable, const QSt
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("ZVSIM_BENCH"), filePath(QStringLiteral("bench")));
     environment.insert(QStringLiteral("KORVANE_TEST_PLUGIN_JOURNAL"), filePath(journalName));
-    prepareCliProcess(process, program, filePath(QStringLiteral("work")), environment, executable, arguments);
-}
-
-void prepareCliProcess(QProcess &process, const QString &builtProgram, const QString &work,
-    QProcessEnvironment environment, const QString &executable, const QStringList &arguments)
-{
+    const QString work = filePath(QStringLiteral("work"));
 #ifdef Q_OS_UNIX
-    Q_UNUSED(builtProgram);
     // A private runtime directory keeps Qt's warning about a missing one off stderr.
     QDir(work).mkpath(QStringLiteral("runtime"));
     QFile::setPermissions(work + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), work + "/runtime");
 #else
     // The copy finds Qt, the device library and the platform plug-in in the build's folder.
-    const QString bin = QDir::toNativeSeparators(QFileInfo(builtProgram).absolutePath());
+    const QString bin = QDir::toNativeSeparators(QFileInfo(program).absolutePath());
     environment.insert(QStringLiteral("PATH"), bin + ';' + environment.value(QStringLiteral("PATH")));
     environment.insert(QStringLiteral("QT_PLUGIN_PATH"), bin);
 #endif

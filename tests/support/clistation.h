@@ -22,11 +22,8 @@ QStringList linesOf(const QByteArray &bytes);
 bool readUntil(QProcess &process, QStringList &lines, const QString &awaited);
 // Waits for the program's end and takes what it printed after out.
 CliRun finishRun(QProcess &process, const QStringList &out = {});
-
-// Sets a process up to run a copy of korvane-cli from the folder work, with environment;
-// under Wine the copy finds Qt and the device library in builtProgram's folder.
-void prepareCliProcess(QProcess &process, const QString &builtProgram, const QString &work,
-    QProcessEnvironment environment, const QString &executable, const QStringList &arguments);
+// Runs a program to its end.
+CliRun runProgram(const QString &program, const QStringList &arguments);
 
 // korvane-cli as a station runs it: a copy of the program in a folder of its own beside its
 // config.json, with its own simulated bench and plug-in journal. Under Wine, the copy
