@@ -1,8 +1,8 @@
+#include "clistation.h"
 #include "testenvironment.h"
 #include "testplugins.h"
 
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -12,17 +12,9 @@ namespace {
 // fails when one is named.
 std::pair<int, QStringList> runChecker(const QStringList &arguments, const QString &encryptFails = QString())
 {
-    QProcess process;
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    if (!encryptFails.isEmpty())
-        variables.insert(QStringLiteral("KORVANE_TEST_FAIL_ENCRYPT"), encryptFails);
-    process.setProcessEnvironment(variables);
-    // Text mode: Windows' line ends arrive as '\n'.
-    process.start(QStringLiteral(KORVANE_PLUGIN_CHECK), arguments, QIODevice::ReadWrite | QIODevice::Text);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-        return { -1, {} };
-    return { process.exitCode(),
-        QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts) };
+    qputenv("KORVANE_TEST_FAIL_ENCRYPT", encryptFails.toUtf8());
+    const CliRun run = runProgram(QStringLiteral(KORVANE_PLUGIN_CHECK), arguments);
+    return { run.status, run.out };
 }
 
 // What the checker prints up to its verdict on loading: the nine exports in the tool's order.
