@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -55,11 +54,6 @@ QList<QByteArray> chain(const QString &station, int day, int count, const QStrin
         cpuIds.append(cpuPrefix + u"%1"_s.arg(seq, 4, 16, zero));
     const QTemporaryDir directory;
     return append(directory.path(), station, cpuIds, day);
-}
-
-CliRun runTool(const QStringList &arguments)
-{
-    return runProgram(QStringLiteral(KORVANE_LINE_TOOL), arguments);
 }
 
 } // namespace
@@ -418,7 +412,7 @@ private slots:
     void toolRefusesWrongCommandLines()
     {
         QFETCH(QStringList, arguments);
-        const CliRun run = runTool(arguments);
+        const CliRun run = runProgram(QStringLiteral(KORVANE_LINE_TOOL), arguments);
         QCOMPARE(run.status, 3);
         QVERIFY(run.err.join(u'\n').contains("korvane-line --help"_L1));
     }
@@ -441,7 +435,7 @@ private slots:
         QFETCH(QString, conninfo);
         QFETCH(int, exitCode);
         QFETCH(QString, error);
-        const CliRun run = runTool({ u"status"_s, u"--db"_s, conninfo });
+        const CliRun run = runProgram(QStringLiteral(KORVANE_LINE_TOOL), { u"status"_s, u"--db"_s, conninfo });
         QCOMPARE(run.status, exitCode);
         QVERIFY2(run.err.join(u'\n').contains(error), qPrintable(run.err.join(u'\n')));
     }
@@ -452,7 +446,7 @@ private slots:
         QCOMPARE(scalar(u"CREATE DATABASE tool"_s), QString());
         const QString db = server.conninfo({}, u"tool"_s);
         const auto tool = [](QStringList arguments, const QString &conninfo) {
-            return runTool(arguments << u"--db"_s << conninfo);
+            return runProgram(QStringLiteral(KORVANE_LINE_TOOL), arguments << u"--db"_s << conninfo);
         };
         const auto status = [&](int exitCode) {
             const CliRun run = tool({ u"status"_s, u"--json"_s }, db);
