@@ -15,7 +15,8 @@
 #       --owner PID    stop the servers when process PID ends (a test that crashed)
 #       Later starts of the same DIR start its stopped servers again on the same ports; after
 #       "promote" the old primary stays down (it would be a second primary).
-#   line-server.sh stop DIR            both servers, fast shutdown; nothing running is fine
+#   line-server.sh stop DIR            both servers (or the silent listener), fast shutdown;
+#                                      nothing running is fine
 #   line-server.sh stop-primary DIR    the primary only, immediate shutdown (a crash)
 #   line-server.sh stop-standby DIR    the standby only, fast shutdown
 #   line-server.sh promote DIR         the standby becomes a primary
@@ -39,6 +40,8 @@
 #   tls/other-root.crt  an unrelated CA: verify-full with it must fail
 #   primary/, standby/  data directories; primary.log, standby.log in run/
 #   run/            unix sockets and server logs
+#   silent.pid, silent.log, caller   the listener of --silent, its log, and a mark left once a
+#                   caller has connected
 # As root the servers run as user "postgres": DIR's data belongs to it and DIR and its parents
 # are made traversable.
 set -euo pipefail
