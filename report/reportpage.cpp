@@ -589,6 +589,13 @@ bool ReportPage::write(const QString &path, const QByteArray &html, QString *rea
     return true;
 }
 
+QString ReportPage::writtenLine(const QString &path, const Figures &figures)
+{
+    // One arg() for all: a path may hold "%2" itself.
+    return QStringLiteral("%1: %2 units, %3 actions")
+        .arg(path, QString::number(figures.units), QString::number(figures.attempts));
+}
+
 QByteArray ReportPage::html(const Figures &figures, const QDateTime &made)
 {
     QString stationNames;

@@ -22,6 +22,8 @@ public:
     // Writes the page whole or not at all: a browser never opens half a page. Refuses to
     // replace anything but a regular file (a folder, a FIFO).
     static bool write(const QString &path, const QByteArray &html, QString *reason);
+    // The line the programs print once the page at path is written.
+    static QString writtenLine(const QString &path, const Report::Figures &figures);
     // A station is silent when its last record (or upload) is older than this.
     static constexpr qint64 silentAfterSeconds = 3600;
 };

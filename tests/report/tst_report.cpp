@@ -298,10 +298,12 @@ private slots:
         // A line database without a record, and a period without one.
         LineTestServer empty;
         QVERIFY2(empty.start() && empty.initSchema(), qPrintable(empty.error()));
-        const QString path = environment.filePath(u"empty.html"_s);
-        const QString blank = page(runProgram(QStringLiteral(KORVANE_LINE_TOOL),
-                                       { u"report"_s, u"--db"_s, empty.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s }),
-            path);
+        // A file name that holds what a format string would take for its own.
+        const QString path = environment.filePath(u"empty %2.html"_s);
+        const CliRun emptyRun = runProgram(QStringLiteral(KORVANE_LINE_TOOL),
+            { u"report"_s, u"--db"_s, empty.conninfo(), u"--html"_s, path, u"--lang"_s, u"en"_s });
+        QCOMPARE(emptyRun.out, QStringList { path + u": 0 units, 0 actions"_s });
+        const QString blank = page(emptyRun, path);
         QCOMPARE(figuresOf(sectionOf(blank, u"headline"_s)).join(u' '),
             u"units=0 first-pass-yield=0 attempt-yield=0 refused-duplicates=0 claims-in-doubt=0 broken-chains=0 written-twice=0"_s);
         QVERIFY(blank.contains(u"No records in this period."_s));

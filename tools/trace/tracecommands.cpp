@@ -222,7 +222,7 @@ int report(const QString &directory, const Report::Period &period, const QString
         printError(QStringLiteral("korvane-trace: %1").arg(reason));
         return ExitFailed;
     }
-    print(QStringLiteral("%1: %2 units, %3 actions").arg(htmlPath).arg(figures.units).arg(figures.attempts));
+    print(ReportPage::writtenLine(htmlPath, figures));
     return ExitOk;
 }
 
